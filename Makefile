@@ -1,0 +1,38 @@
+# The two commands of the README:
+#   make demo   installs what is missing, builds, runs the shipped example in a scratch folder
+#   make test   installs what is missing, builds, runs the whole suite, then again under
+#               AddressSanitizer and UndefinedBehaviorSanitizer
+BUILD_DIR ?= build
+SANITIZE_DIR ?= build-sanitize
+
+.PHONY: all setup build test test-release test-sanitize demo bench clean
+
+all: build
+
+setup:
+	@bash tools/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DHARDGAS_WERROR=ON
+	cmake --build $(BUILD_DIR)
+
+test: test-release test-sanitize
+
+test-release: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j2
+
+# Without NDEBUG, so that every run also checks the whole system's consistency at its end.
+test-sanitize: setup
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+		-DHARDGAS_SANITIZE=ON -DHARDGAS_WERROR=ON
+	cmake --build $(SANITIZE_DIR)
+	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j2
+
+demo: build
+	@bash tools/run_demo.sh $(BUILD_DIR)
+
+bench: build
+	python3 bench/engine_bench.py --build $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
