@@ -1,0 +1,159 @@
+#include "app/config.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "app/console.h"
+#include "app/json_input.h"
+#include "core/particles.h"
+
+SimulationConfig config;
+std::string solutionFolder = "temp";
+
+void resetConfig() {
+    config = SimulationConfig{};
+    solutionFolder = "temp";
+}
+
+[[noreturn]] void fatalError(const std::string& message) {
+    std::cout << "\nERROR: " << message << std::endl;
+    std::exit(1);
+}
+
+static void requirePositive(bool ok, const std::string& key, const std::string& requirement,
+                            const std::string& value) {
+    if (!ok) throw InputError("key \"" + key + "\" must be " + requirement + ", but is " + value);
+}
+
+std::string intervalProblem(const SimulationConfig& c, bool multiSpecies) {
+    struct Interval {
+        const char* key;
+        int64_t value;
+        bool used;
+    };
+    auto asSigned = [](uint64_t v) { return v > INT64_MAX ? INT64_MAX : static_cast<int64_t>(v); };
+    const bool profilesReachable =
+        c.stats_after < 0 || static_cast<uint64_t>(c.stats_after) < c.max_collision_count;
+    const Interval intervals[] = {
+        {"save_last_state_every", c.save_last_state_every, true},
+        {"collision_progress_every", asSigned(c.collision_progress_every), true},
+        {"check_alter_every", c.check_alter_every, true},
+        {"save_particles_state_every", asSigned(c.save_particles_state_every), c.log_state},
+        {"flush_state_buffer_every", c.flush_state_buffer_every, c.log_state},
+        {"stats_every", c.stats_every, profilesReachable},
+        {"flush_stats_every", c.flush_stats_every, profilesReachable},
+        {"species_stats_every", c.species_stats_every, multiSpecies},
+        {"flush_species_stats_every", c.flush_species_stats_every, multiSpecies},
+        {"flush_pca_buffer_every", asSigned(c.flush_pca_buffer_every), c.sample_pca},
+        {"save_scattering_angle_every", asSigned(c.save_scattering_angle_every), c.sample_scattering_angle},
+        {"flush_collision_angle_buffer_every", asSigned(c.flush_collision_angle_buffer_every),
+         c.sample_collision_angle},
+    };
+    for (const Interval& interval : intervals) {
+        if (interval.used && interval.value < 1) {
+            return "key \"" + std::string(interval.key) + "\" is a collision interval and must be at least 1, but is " +
+                   std::to_string(interval.value);
+        }
+    }
+    return "";
+}
+
+// The keys in the order in which they are read; the gravity rule sits between them
+// because it must stop the load before the domain is even looked at.
+static void readConfig(const json& doc) {
+    SimulationConfig& c = config;
+    c.mode = asString(requireKey(doc, "mode", "mode"), "mode");
+    c.log_animation = asBool(requireKey(doc, "log_animation", "log_animation"), "log_animation");
+    c.collision_progress_every =
+        asUint64(requireKey(doc, "collision_progress_every", "collision_progress_every"), "collision_progress_every");
+    sim.simulationTime = 0.0;
+    c.reflective_z = asBool(requireKey(doc, "reflective_z", "reflective_z"), "reflective_z");
+    c.g = asDouble(requireKey(doc, "g", "g"), "g");
+    if (c.g != 0.0 && !c.reflective_z) {
+        fatalError(std::string(RED) + "Non-zero gravity requests reflective z boundaries!" + RESET);
+    }
+
+    c.domain_size = asDouble(requireKey(doc, "domain_size", "domain_size"), "domain_size");
+    requirePositive(c.domain_size > 0.0, "domain_size", "positive", std::to_string(c.domain_size));
+    c.cells_per_dimension = asInt(requireKey(doc, "cells_per_dimension", "cells_per_dimension"), "cells_per_dimension");
+    requirePositive(c.cells_per_dimension >= 1, "cells_per_dimension", "at least 1",
+                    std::to_string(c.cells_per_dimension));
+    c.cellSize = c.domain_size / c.cells_per_dimension;
+
+    c.num_molecules = asInt(requireKey(doc, "num_molecules", "num_molecules"), "num_molecules");
+    requirePositive(c.num_molecules >= 1, "num_molecules", "at least 1", std::to_string(c.num_molecules));
+    c.min_radius = asDouble(requireKey(doc, "min_radius", "min_radius"), "min_radius");
+    c.max_collision_count = asUint64(requireKey(doc, "max_collision_count", "max_collision_count"), "max_collision_count");
+
+    resizeParticleStore(c.num_molecules);
+
+    c.save_particles_state_every = static_cast<uint64_t>(c.num_molecules / 20);
+    if (c.save_particles_state_every == 0) c.save_particles_state_every = 1;
+
+    readOptional(doc, "save_last_state_every", c.save_last_state_every);
+    readOptional(doc, "log_state", c.log_state);
+    readOptional(doc, "reset_stats", c.reset_stats);
+    readOptional(doc, "save_particles_state_every", c.save_particles_state_every);
+    readOptional(doc, "flush_state_buffer_every", c.flush_state_buffer_every);
+    if (static_cast<uint64_t>(c.flush_state_buffer_every) < c.save_particles_state_every) {
+        c.flush_state_buffer_every = static_cast<int32_t>(std::min<uint64_t>(c.save_particles_state_every, INT32_MAX));
+    }
+
+    readOptional(doc, "profile_num_bins", c.profile_num_bins);
+    requirePositive(c.profile_num_bins >= 1, "profile_num_bins", "at least 1", std::to_string(c.profile_num_bins));
+
+    readOptional(doc, "stats_after", c.stats_after);
+    readOptional(doc, "stats_every", c.stats_every);
+    readOptional(doc, "species_stats_after", c.species_stats_after);
+    readOptional(doc, "species_stats_every", c.species_stats_every);
+    readOptional(doc, "flush_species_stats_every", c.flush_species_stats_every);
+    readOptional(doc, "flush_stats_every", c.flush_stats_every);
+    readOptional(doc, "purge_queue_above", c.purge_queue_above);
+    readOptional(doc, "check_alter_every", c.check_alter_every);
+    readOptional(doc, "sample_pca", c.sample_pca);
+    readOptional(doc, "sample_pca_after", c.sample_pca_after);
+    readOptional(doc, "sample_pca_until", c.sample_pca_until);
+    readOptional(doc, "flush_pca_buffer_every", c.flush_pca_buffer_every);
+    readOptional(doc, "sample_scattering_angle", c.sample_scattering_angle);
+    readOptional(doc, "sample_scattering_angle_after", c.sample_scattering_angle_after);
+    readOptional(doc, "sample_scattering_angle_until", c.sample_scattering_angle_until);
+    readOptional(doc, "save_scattering_angle_every", c.save_scattering_angle_every);
+    readOptional(doc, "sample_collision_angle", c.sample_collision_angle);
+    readOptional(doc, "sample_collision_angle_after", c.sample_collision_angle_after);
+    readOptional(doc, "sample_collision_angle_until", c.sample_collision_angle_until);
+    readOptional(doc, "flush_collision_angle_buffer_every", c.flush_collision_angle_buffer_every);
+    readOptional(doc, "diffusive_z", c.diffusive_z);
+    readOptional(doc, "z_temperature", c.z_temperature);
+    readOptional(doc, "thermostatted_a", c.thermostatted_a);
+    readOptional(doc, "has_metal_z", c.has_metal_z);
+    readOptional(doc, "metal_z", c.metal_z);
+    readOptional(doc, "log_collision_velocity", c.log_collision_velocity);
+    readOptional(doc, "log_free_path", c.log_free_path);
+    readOptional(doc, "log_velocity", c.log_velocity);
+    readOptional(doc, "bottom_free_path_divisor", c.bottom_free_path_divisor);
+
+    if (std::string problem = intervalProblem(c, false); !problem.empty()) throw InputError(problem);
+}
+
+bool loadConfig() {
+    std::cout << BLUE << "Loading config.json...";
+    const std::string path = solutionFolder + "/config.json";
+    json doc;
+    switch (parseJsonFile(path, doc)) {
+        case ParseOutcome::CannotOpen:
+            std::cerr << "Cannot open configuration file: " << path << "\n";
+            return false;
+        case ParseOutcome::Malformed:
+            return false;
+        case ParseOutcome::Ok:
+            break;
+    }
+    try {
+        readConfig(doc);
+    } catch (const InputError& e) {
+        reportInputError(path, e.what());
+        return false;
+    }
+    std::cout << BLUE << " Done.\n";
+    return true;
+}

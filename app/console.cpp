@@ -1,0 +1,12 @@
+#include "app/console.h"
+
+std::string formatThousands(uint64_t count) {
+    const std::string digits = std::to_string(count);
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3);
+    for (size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0) out.push_back(',');
+        out.push_back(digits[k]);
+    }
+    return out;
+}

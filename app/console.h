@@ -1,0 +1,19 @@
+#pragma once
+// Console conventions shared by every part of the program: colours are plain ANSI
+// escapes, and running counters overwrite themselves behind a run of backspaces.
+
+#include <cstdint>
+#include <string>
+
+inline constexpr const char* RESET = "\033[0m";
+inline constexpr const char* RED = "\033[31m";
+inline constexpr const char* GREEN = "\033[32m";
+inline constexpr const char* YELLOW = "\033[33m";
+inline constexpr const char* GRAY = "\033[90m";
+inline constexpr const char* BLUE = "\033[94m";
+
+// Written in front of a progress text that replaces the previous one on the same line.
+inline const std::string eraseLine(120, '\b');
+
+// 1234567 -> "1,234,567"
+std::string formatThousands(uint64_t count);

@@ -1,0 +1,77 @@
+#include "app/initial_state.h"
+
+#include <iostream>
+
+#include "app/config.h"
+#include "app/console.h"
+#include "app/json_input.h"
+#include "core/particles.h"
+
+std::string positionProblem(const char* arrayName) {
+    const double L = config.domain_size;
+    for (int32_t k = 0; k < particleCount(); ++k) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(k)];
+        const double coordinates[3] = {m.posX, m.posY, m.posZ};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!(coordinates[axis] >= 0.0 && coordinates[axis] <= L)) {
+                return "particle " + std::to_string(k) + " lies outside the domain [0, " + std::to_string(L) +
+                       "] (" + arrayName + " coordinate " + "xyz"[axis] + " = " + std::to_string(coordinates[axis]) +
+                       ")";
+            }
+        }
+    }
+    return "";
+}
+
+static void readTriple(const json& entry, const std::string& key, const std::string& where, double out[3]) {
+    const json& value = requireKey(entry, key, where + "." + key);
+    if (!value.is_array() || value.size() < 3) {
+        throw InputError("key \"" + where + "." + key + "\" must be an array of 3 numbers");
+    }
+    for (size_t a = 0; a < 3; ++a) out[a] = asDouble(value[a], where + "." + key + "[" + std::to_string(a) + "]");
+}
+
+bool loadInitialState() {
+    std::cout << BLUE << "Loading particles_init.json...";
+    const std::string path = solutionFolder + "/particles_init.json";
+    json doc;
+    switch (parseJsonFile(path, doc)) {
+        case ParseOutcome::CannotOpen:
+            std::cerr << "Cannot open particle state: " << path << "\n";
+            return false;
+        case ParseOutcome::Malformed:
+            return false;
+        case ParseOutcome::Ok:
+            break;
+    }
+    if (!doc.is_object() || !doc.contains("particles") || !doc["particles"].is_array()) {
+        std::cerr << "Error: " << path << " missing 'particles' array.\n";
+        return false;
+    }
+    const json& particles = doc["particles"];
+    try {
+        if (particles.size() != static_cast<size_t>(config.num_molecules)) {
+            throw InputError("\"particles\" holds " + std::to_string(particles.size()) +
+                             " entries, but num_molecules is " + std::to_string(config.num_molecules));
+        }
+        for (size_t k = 0; k < particles.size(); ++k) {
+            const std::string where = "particles[" + std::to_string(k) + "]";
+            double position[3], velocity[3];
+            readTriple(particles[k], "position", where, position);
+            readTriple(particles[k], "velocity", where, velocity);
+            ParticleMotion& m = sim.motion[k];
+            m.posX = position[0];
+            m.posY = position[1];
+            m.posZ = position[2];
+            m.velX = velocity[0];
+            m.velY = velocity[1];
+            m.velZ = velocity[2];
+        }
+        if (std::string problem = positionProblem("position"); !problem.empty()) throw InputError(problem);
+    } catch (const InputError& e) {
+        reportInputError(path, e.what());
+        return false;
+    }
+    std::cout << BLUE << " Done.\n" << RESET;
+    return true;
+}

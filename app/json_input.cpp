@@ -1,0 +1,116 @@
+#include "app/json_input.h"
+
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <limits>
+
+ParseOutcome parseJsonFile(const std::string& path, json& doc) {
+    std::ifstream in(path);
+    if (!in.is_open()) {
+        return ParseOutcome::CannotOpen;
+    }
+    try {
+        doc = json::parse(in);
+    } catch (const std::exception& e) {
+        std::cerr << "Error parsing " << path << ": " << e.what() << "\n";
+        return ParseOutcome::Malformed;
+    }
+    return ParseOutcome::Ok;
+}
+
+void reportInputError(const std::string& path, const std::string& what) {
+    std::cerr << "Error in " << path << ": " << what << "\n";
+}
+
+const json& requireKey(const json& object, const std::string& key, const std::string& where) {
+    if (!object.is_object()) {
+        throw InputError("expected a JSON object holding \"" + where + "\", but found " +
+                         std::string(object.type_name()));
+    }
+    auto it = object.find(key);
+    if (it == object.end()) {
+        throw InputError("missing required key \"" + where + "\"");
+    }
+    return *it;
+}
+
+static void requireNumber(const json& value, const std::string& where) {
+    if (!value.is_number()) {
+        throw InputError("key \"" + where + "\": type must be number, but is " +
+                         std::string(value.type_name()));
+    }
+}
+
+double asDouble(const json& value, const std::string& where) {
+    requireNumber(value, where);
+    const double v = value.get<double>();
+    if (!std::isfinite(v)) {
+        throw InputError("key \"" + where + "\": the number is not finite");
+    }
+    return v;
+}
+
+// Integers may be written as floating numbers (the fraction is cut off), but a value that
+// does not fit the target type would wrap around silently, so it is refused.
+template <typename Int>
+static Int asInteger(const json& value, const std::string& where) {
+    requireNumber(value, where);
+    const std::string rangeMessage = "key \"" + where + "\": " + value.dump() +
+                                     " is outside the range of this integer (" +
+                                     std::to_string(std::numeric_limits<Int>::min()) + " to " +
+                                     std::to_string(std::numeric_limits<Int>::max()) + ")";
+    if (value.is_number_unsigned()) {
+        const auto v = value.get<uint64_t>();
+        if (v > static_cast<uint64_t>(std::numeric_limits<Int>::max())) throw InputError(rangeMessage);
+        return static_cast<Int>(v);
+    }
+    if (value.is_number_integer()) {
+        const auto v = value.get<int64_t>();
+        if (v < 0 && std::numeric_limits<Int>::min() == 0) throw InputError(rangeMessage);
+        if (std::numeric_limits<Int>::min() < 0 &&
+            (v < static_cast<int64_t>(std::numeric_limits<Int>::min()) ||
+             v > static_cast<int64_t>(std::numeric_limits<Int>::max())))
+            throw InputError(rangeMessage);
+        return static_cast<Int>(v);
+    }
+    const double v = std::trunc(value.get<double>());
+    // 2^64 and 2^31 are exact doubles; comparing against them avoids rounding at the edges.
+    const double upperExclusive = std::ldexp(1.0, std::numeric_limits<Int>::digits);
+    const double lowerInclusive = static_cast<double>(std::numeric_limits<Int>::min());
+    if (!(v >= lowerInclusive && v < upperExclusive)) throw InputError(rangeMessage);
+    return static_cast<Int>(v);
+}
+
+int32_t asInt(const json& value, const std::string& where) { return asInteger<int32_t>(value, where); }
+
+uint64_t asUint64(const json& value, const std::string& where) { return asInteger<uint64_t>(value, where); }
+
+bool asBool(const json& value, const std::string& where) {
+    if (!value.is_boolean()) {
+        throw InputError("key \"" + where + "\": type must be boolean, but is " +
+                         std::string(value.type_name()));
+    }
+    return value.get<bool>();
+}
+
+std::string asString(const json& value, const std::string& where) {
+    if (!value.is_string()) {
+        throw InputError("key \"" + where + "\": type must be string, but is " +
+                         std::string(value.type_name()));
+    }
+    return value.get<std::string>();
+}
+
+void readOptional(const json& object, const std::string& key, double& target) {
+    if (auto it = object.find(key); it != object.end()) target = asDouble(*it, key);
+}
+void readOptional(const json& object, const std::string& key, int32_t& target) {
+    if (auto it = object.find(key); it != object.end()) target = asInt(*it, key);
+}
+void readOptional(const json& object, const std::string& key, uint64_t& target) {
+    if (auto it = object.find(key); it != object.end()) target = asUint64(*it, key);
+}
+void readOptional(const json& object, const std::string& key, bool& target) {
+    if (auto it = object.find(key); it != object.end()) target = asBool(*it, key);
+}

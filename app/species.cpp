@@ -1,0 +1,111 @@
+#include "app/species.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "app/config.h"
+#include "app/console.h"
+#include "app/json_input.h"
+#include "core/particles.h"
+
+SpeciesTables speciesTables;
+
+void resetSpeciesTables() { speciesTables = SpeciesTables{}; }
+
+// Species indices size the per-species tables, so a stray huge index would make the
+// program allocate for species that do not exist.
+static constexpr int32_t MAX_SPECIES_INDEX = 65535;
+
+static void readSpeciesEntries(const json& particles) {
+    int32_t maxSpecies = 0;
+    for (size_t k = 0; k < particles.size(); ++k) {
+        const json& entry = particles[k];
+        const std::string where = "particles[" + std::to_string(k) + "]";
+        const double diameter = asDouble(requireKey(entry, "diameter", where + ".diameter"), where + ".diameter");
+        const double mass = asDouble(requireKey(entry, "mass", where + ".mass"), where + ".mass");
+        const int32_t species = asInt(requireKey(entry, "species", where + ".species"), where + ".species");
+        if (diameter < 0.0) throw InputError("key \"" + where + ".diameter\" must not be negative");
+        if (mass <= 0.0) throw InputError("key \"" + where + ".mass\" must be positive");
+        if (species < 0 || species > MAX_SPECIES_INDEX) {
+            throw InputError("key \"" + where + ".species\" must be a species index from 0 to " +
+                             std::to_string(MAX_SPECIES_INDEX) + ", but is " + std::to_string(species));
+        }
+        sim.motion[k].radius = diameter / 2.0;
+        sim.mass[k] = mass;
+        sim.species[k] = species;
+        maxSpecies = std::max(maxSpecies, species);
+    }
+    speciesTables.numSpecies = maxSpecies + 1;
+    speciesTables.multiSpecies = speciesTables.numSpecies != 1;
+}
+
+static void buildSpeciesTables() {
+    SpeciesTables& t = speciesTables;
+    const auto numSpecies = static_cast<size_t>(t.numSpecies);
+    t.speciesCount.assign(numSpecies, 0);
+    t.speciesMembers.assign(numSpecies, {});
+    t.speciesEnergySum.assign(numSpecies, 0.0);
+    for (int32_t k = 0; k < particleCount(); ++k) {
+        const auto s = static_cast<size_t>(sim.species[static_cast<size_t>(k)]);
+        t.speciesCount[s] += 1;
+        t.speciesMembers[s].push_back(k);
+    }
+}
+
+// Cells narrower than the largest diameter would let a pair touch across a cell that the
+// collision search never looks into.
+static void checkCellsHoldLargestSphere() {
+    double largestDiameter = 0.0;
+    for (const ParticleMotion& m : sim.motion) largestDiameter = std::max(largestDiameter, 2.0 * m.radius);
+    if (config.cellSize < largestDiameter) {
+        int64_t fitting = static_cast<int64_t>(config.domain_size / largestDiameter);
+        while (fitting > 1 && config.domain_size / static_cast<double>(fitting) < largestDiameter) --fitting;
+        throw InputError("key \"cells_per_dimension\": " + std::to_string(config.cells_per_dimension) +
+                         " cells per axis are narrower than the largest diameter " +
+                         std::to_string(largestDiameter) + " in particles_config.json; use at most " +
+                         std::to_string(std::max<int64_t>(fitting, 1)));
+    }
+}
+
+bool loadSpecies() {
+    std::cout << BLUE << "Loading particles_config.json...";
+    const std::string path = solutionFolder + "/particles_config.json";
+    json doc;
+    switch (parseJsonFile(path, doc)) {
+        case ParseOutcome::CannotOpen:
+            std::cerr << "Cannot open configuration file: " << path << "\n";
+            return false;
+        case ParseOutcome::Malformed:
+            return false;
+        case ParseOutcome::Ok:
+            break;
+    }
+    try {
+        if (!doc.is_object()) throw InputError("the top level must be a JSON object");
+        static const json noParticles = json::array();
+        const json& particles = doc.contains("particles") ? doc["particles"] : noParticles;
+        if (!particles.is_array()) {
+            throw InputError("key \"particles\": type must be array, but is " + std::string(particles.type_name()));
+        }
+        if (particles.size() != static_cast<size_t>(config.num_molecules)) {
+            std::cerr << "num_molecules != len(particles)\n";
+            return false;
+        }
+        readSpeciesEntries(particles);
+    } catch (const InputError& e) {
+        reportInputError(path, e.what());
+        return false;
+    }
+    try {
+        checkCellsHoldLargestSphere();
+        if (std::string problem = intervalProblem(config, speciesTables.multiSpecies); !problem.empty()) {
+            throw InputError(problem);
+        }
+    } catch (const InputError& e) {
+        reportInputError(solutionFolder + "/config.json", e.what());
+        return false;
+    }
+    if (speciesTables.multiSpecies) buildSpeciesTables();
+    std::cout << BLUE << " Done.\n" << RESET;
+    return true;
+}

@@ -1,0 +1,133 @@
+#include "core/cells.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "app/config.h"
+#include "app/console.h"
+#include "core/particles.h"
+
+CellGrid grid;
+
+void resetCellGrid() { grid = CellGrid{}; }
+
+static std::vector<AxisStep> axisSteps(int32_t n, bool wallsAtEnds) {
+    std::vector<AxisStep> steps(static_cast<size_t>(3 * n));
+    for (int32_t i = 0; i < n; ++i) {
+        for (int32_t d = -1; d <= 1; ++d) {
+            AxisStep s;
+            s.index = i + d;
+            if (s.index < 0) {
+                s.index += n;
+                s.ghost = -1;
+            } else if (s.index >= n) {
+                s.index -= n;
+                s.ghost = +1;
+            }
+            // No neighbours through the floor or the ceiling.
+            s.exists = !(wallsAtEnds && ((i == 0 && s.ghost == -1) || (i == n - 1 && s.ghost == +1)));
+            steps[static_cast<size_t>(3 * i + d + 1)] = s;
+        }
+    }
+    return steps;
+}
+
+void initCells() {
+    std::cout << BLUE << "Initializing cells structure..." << RESET;
+    grid.n = config.cells_per_dimension;
+    grid.cellSize = config.cellSize;
+    const size_t total = static_cast<size_t>(grid.n) * static_cast<size_t>(grid.n) * static_cast<size_t>(grid.n);
+    grid.cells.assign(total, Cell{});
+    grid.overflowLists.clear();
+    grid.occupiedWordsPerColumn = (grid.n + 63) / 64;
+    grid.occupied.assign(static_cast<size_t>(grid.n) * static_cast<size_t>(grid.n) *
+                             static_cast<size_t>(grid.occupiedWordsPerColumn),
+                         0);
+    grid.stepsXY = axisSteps(grid.n, false);
+    grid.stepsZ = axisSteps(grid.n, config.reflective_z);
+    std::cout << BLUE << " Done.\n" << RESET;
+}
+
+// The cell's occupancy bit, found from the cell's position in the grid array.
+static void setOccupied(const Cell& cell, bool occupied) {
+    const auto index = static_cast<int32_t>(&cell - grid.cells.data());
+    const int32_t column = index / grid.n;
+    const int32_t z = index % grid.n;
+    uint64_t& word = grid.occupied[static_cast<size_t>(column * grid.occupiedWordsPerColumn + (z >> 6))];
+    const uint64_t bit = uint64_t{1} << (z & 63);
+    word = occupied ? (word | bit) : (word & ~bit);
+}
+
+static void appendToCell(int32_t p, Cell& cell) {
+    const int32_t slot = cell.count;
+    if (slot < INLINE_SLOTS) {
+        cell.slots[slot] = p;
+    } else {
+        if (cell.overflow < 0) {
+            cell.overflow = static_cast<int32_t>(grid.overflowLists.size());
+            grid.overflowLists.emplace_back();
+        }
+        grid.overflowLists[static_cast<size_t>(cell.overflow)].push_back(p);
+    }
+    cell.count += 1;
+    if (cell.count == 1) setOccupied(cell, true);
+    sim.cellSlot[static_cast<size_t>(p)] = slot;
+}
+
+static void overwriteSlot(Cell& cell, int32_t slot, int32_t p) {
+    if (slot < INLINE_SLOTS) {
+        cell.slots[slot] = p;
+    } else {
+        grid.overflowLists[static_cast<size_t>(cell.overflow)][static_cast<size_t>(slot - INLINE_SLOTS)] = p;
+    }
+}
+
+// Constant-time removal: the last entry of the list takes the place of the removed one.
+static void removeFromCell(int32_t p, Cell& cell) {
+    const int32_t slot = sim.cellSlot[static_cast<size_t>(p)];
+    const int32_t last = cellParticle(cell, cell.count - 1);
+    overwriteSlot(cell, slot, last);
+    sim.cellSlot[static_cast<size_t>(last)] = slot;
+    cell.count -= 1;
+    if (cell.count == 0) setOccupied(cell, false);
+    if (cell.count >= INLINE_SLOTS) grid.overflowLists[static_cast<size_t>(cell.overflow)].pop_back();
+}
+
+void assignParticlesToCells() {
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+        const CellIndices c = cellOf(m.posX, m.posY, m.posZ, m.velX, m.velY, m.velZ);
+        sim.cellX[static_cast<size_t>(p)] = c.x;
+        sim.cellY[static_cast<size_t>(p)] = c.y;
+        sim.cellZ[static_cast<size_t>(p)] = c.z;
+        appendToCell(p, grid.cells[static_cast<size_t>(cellIndex(c.x, c.y, c.z))]);
+    }
+}
+
+static int32_t axisCell(double x, double v) {
+    const double eps = 1e-20 / 2;  // half the length tolerance of the event prediction
+    int32_t i = static_cast<int32_t>(std::floor(x / grid.cellSize));
+    const double lower = i * grid.cellSize;
+    const double upper = (i + 1) * grid.cellSize;
+    if (std::fabs(x - lower) < eps && v < 0) i -= 1;
+    if (std::fabs(x - upper) < eps && v > 0) i += 1;
+    if (i < 0) {
+        i += grid.n;
+    } else if (i >= grid.n) {
+        i -= grid.n;
+    }
+    return i;
+}
+
+CellIndices cellOf(double x, double y, double z, double vx, double vy, double vz) {
+    return CellIndices{axisCell(x, vx), axisCell(y, vy), axisCell(z, vz)};
+}
+
+void moveParticleToCell(int32_t p, CellIndices from, CellIndices to) {
+    if (from.x == to.x && from.y == to.y && from.z == to.z) return;
+    removeFromCell(p, grid.cells[static_cast<size_t>(cellIndex(from.x, from.y, from.z))]);
+    appendToCell(p, grid.cells[static_cast<size_t>(cellIndex(to.x, to.y, to.z))]);
+    sim.cellX[static_cast<size_t>(p)] = to.x;
+    sim.cellY[static_cast<size_t>(p)] = to.y;
+    sim.cellZ[static_cast<size_t>(p)] = to.z;
+}

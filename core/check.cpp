@@ -1,0 +1,94 @@
+#include "core/check.h"
+
+#include <cmath>
+#include <vector>
+
+#include "app/config.h"
+#include "core/cells.h"
+#include "core/particles.h"
+#include "core/prediction.h"
+
+static std::string particleText(int32_t p) { return "particle " + std::to_string(p); }
+
+static std::string checkCellMembership() {
+    const int32_t n = particleCount();
+    std::vector<int32_t> seen(static_cast<size_t>(n), 0);
+    for (size_t c = 0; c < grid.cells.size(); ++c) {
+        const Cell& cell = grid.cells[c];
+        for (int32_t slot = 0; slot < cell.count; ++slot) {
+            const int32_t p = cellParticle(cell, slot);
+            if (p < 0 || p >= n) return "cell " + std::to_string(c) + " lists the unknown particle " + std::to_string(p);
+            const auto up = static_cast<size_t>(p);
+            seen[up] += 1;
+            if (cellIndex(sim.cellX[up], sim.cellY[up], sim.cellZ[up]) != static_cast<int32_t>(c) ||
+                sim.cellSlot[up] != slot) {
+                return particleText(p) + " is listed in cell " + std::to_string(c) + " slot " + std::to_string(slot) +
+                       " but records another cell or slot";
+            }
+        }
+    }
+    for (int32_t p = 0; p < n; ++p) {
+        if (seen[static_cast<size_t>(p)] != 1) {
+            return particleText(p) + " appears in " + std::to_string(seen[static_cast<size_t>(p)]) + " cell lists";
+        }
+    }
+    return "";
+}
+
+static std::string checkParticleInItsCell(int32_t p, const ProjectedState& s) {
+    const auto up = static_cast<size_t>(p);
+    const double tolerance = 1e-9 * grid.cellSize;
+    const double coordinates[3] = {s.position.x, s.position.y, s.position.z};
+    const int32_t cells[3] = {sim.cellX[up], sim.cellY[up], sim.cellZ[up]};
+    for (int axis = 0; axis < 3; ++axis) {
+        if (coordinates[axis] < cellLower(cells[axis]) - tolerance ||
+            coordinates[axis] > cellUpper(cells[axis]) + tolerance) {
+            return particleText(p) + " at " + "xyz"[axis] + " = " + std::to_string(coordinates[axis]) +
+                   " lies outside its cell " + std::to_string(cells[axis]);
+        }
+    }
+    return "";
+}
+
+static std::string checkNoOverlap(int32_t p, const ProjectedState& s) {
+    const double L = config.domain_size;
+    std::string problem;
+    forEachNeighborCell(sim.cellX[static_cast<size_t>(p)], sim.cellY[static_cast<size_t>(p)],
+                        sim.cellZ[static_cast<size_t>(p)], [&](const Cell& cell, Vec3 ghost) {
+                            for (int32_t slot = 0; slot < cell.count && problem.empty(); ++slot) {
+                                const int32_t q = cellParticle(cell, slot);
+                                if (q == p) continue;
+                                const ProjectedState o = projectToNow(q);
+                                const double dx = o.position.x + ghost.x * L - s.position.x;
+                                const double dy = o.position.y + ghost.y * L - s.position.y;
+                                const double dz = o.position.z + ghost.z * L - s.position.z;
+                                const double sigma = sim.motion[static_cast<size_t>(p)].radius +
+                                                     sim.motion[static_cast<size_t>(q)].radius;
+                                const double dist = std::sqrt(dx * dx + dy * dy + dz * dz);
+                                if (dist < sigma * (1.0 - 1e-9)) {
+                                    problem = particleText(p) + " and particle " + std::to_string(q) +
+                                              " overlap: distance " + std::to_string(dist) + ", contact " +
+                                              std::to_string(sigma);
+                                }
+                            }
+                        });
+    return problem;
+}
+
+std::string checkSystem() {
+    if (std::string problem = checkCellMembership(); !problem.empty()) return problem;
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        const auto up = static_cast<size_t>(p);
+        const ParticleMotion& m = sim.motion[up];
+        if (!std::isfinite(m.posX) || !std::isfinite(m.posY) || !std::isfinite(m.posZ) || !std::isfinite(m.velX) ||
+            !std::isfinite(m.velY) || !std::isfinite(m.velZ)) {
+            return particleText(p) + " has a non-finite position or velocity";
+        }
+        if (m.lastAdvanceTime > sim.simulationTime) return particleText(p) + " is ahead of the clock";
+        if (sim.eventCount[up] < 0) return particleText(p) + " has a negative event counter";
+        const ProjectedState s = projectToNow(p);
+        if (std::string problem = checkParticleInItsCell(p, s); !problem.empty()) return problem;
+        if (std::string problem = checkNoOverlap(p, s); !problem.empty()) return problem;
+    }
+    return "";
+}

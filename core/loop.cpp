@@ -1,0 +1,85 @@
+#include "core/loop.h"
+
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "app/config.h"
+#include "app/console.h"
+#include "app/species.h"
+#include "core/cells.h"
+#include "core/check.h"
+#include "core/events.h"
+#include "core/particles.h"
+#include "core/prediction.h"
+#include "core/processing.h"
+#include "persist/last_state.h"
+#include "persist/snapshots.h"
+
+// A fresh run starts its appended outputs from nothing. A file that cannot be removed is
+// most likely held open by another process.
+static bool removeOutputsOfEarlierRun() {
+    const char* names[] = {"/state.bin", "/collision_angle.bin", "/pca.bin", "/species_temperature.bin",
+                           "/state.json"};
+    for (const char* name : names) {
+        if (std::string(name) == "/species_temperature.bin" && !speciesTables.multiSpecies) continue;
+        const std::string path = solutionFolder + name;
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec)) continue;
+        if (!std::filesystem::remove(path, ec) || ec) {
+            std::cout << "ERROR: " << path << " is locked by another process.\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+static void writeEndOfRunFiles() {
+    saveLastState();
+    // Snapshots still buffered at the end would otherwise never reach state.bin, leaving
+    // state.json and state.bin out of step with what the run sampled.
+    if (config.log_state) bufferStateSnapshot();
+    if (!stateSnapshotBuffer().empty()) flushStateSnapshots();
+#ifndef NDEBUG
+    if (std::string problem = checkSystem(); !problem.empty()) fatalError("Inconsistent system: " + problem);
+#endif
+}
+
+int runSimulation() {
+    if (config.mode == "init" && !removeOutputsOfEarlierRun()) return 1;
+
+    initCells();
+    assignParticlesToCells();
+
+    std::cout << BLUE << "Pushing events for all particles..." << RESET;
+    eventQueue.reserve(static_cast<size_t>(particleCount() * 1.25) + 64);
+    for (int32_t p = 0; p < particleCount(); ++p) predictNextEvent(p);
+    std::cout << BLUE << " Done.\n" << RESET;
+
+    if (sim.simulationTime > 0) {
+        std::cout << RED << "Starting at RUNTIME: " << sim.simulationTime << " with " << sim.collisionCount
+                  << " done collisions.\n"
+                  << RESET;
+    }
+
+    while (!eventQueue.empty() && sim.collisionCount < config.max_collision_count) {
+        const Event event = eventQueue.top();
+        eventQueue.pop();
+        if (event.time == NEVER) {
+            // The earliest event never happens, so neither does any other: nothing moves
+            // towards anything any more.
+            std::cout << RED << "\nNo further event can happen (every particle's next event lies at infinite "
+                      << "time); ending the run.\n"
+                      << RESET;
+            break;
+        }
+        if (sim.simulationTime > event.time) {
+            std::cout << "Stale zero\n";
+            continue;
+        }
+        processEvent(event);
+    }
+
+    writeEndOfRunFiles();
+    return 0;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Per-particle state and the clock it is current against. Particles fly ballistically
+// between events and are brought up to the clock lazily, only when something needs them.
+
+#include <cstdint>
+#include <vector>
+
+// What the collision search reads of every neighbour it examines, packed into one
+// cache line: a prediction looks at tens of neighbours, and with one array per field
+// each of them would cost eight cache misses instead of one.
+struct alignas(64) ParticleMotion {
+    double posX = 0.0, posY = 0.0, posZ = 0.0;  // valid at lastAdvanceTime
+    double velX = 0.0, velY = 0.0, velZ = 0.0;  // valid at lastAdvanceTime
+    double lastAdvanceTime = 0.0;
+    double radius = 0.0;
+};
+
+struct ParticleStore {
+    std::vector<ParticleMotion> motion;
+    std::vector<double> mass;
+    std::vector<double> freePath;  // chord length flown since the last collision
+    std::vector<double> freeTime;  // time flown since the last collision
+    std::vector<uint8_t> truePath;  // the current free flight began at a collision
+    std::vector<int32_t> species;
+    std::vector<int32_t> eventCount;  // bumps invalidate every pending event of the particle
+    std::vector<int32_t> cellX, cellY, cellZ, cellSlot;
+
+    double simulationTime = 0.0;
+    uint64_t collisionCount = 0;
+};
+
+extern ParticleStore sim;
+
+inline int32_t particleCount() { return static_cast<int32_t>(sim.motion.size()); }
+
+void resetParticleStore();
+void resizeParticleStore(int32_t n);
+
+// Brings p to the clock; while the animation log is on, brings every particle instead,
+// so that each recorded frame is one instant.
+void advanceParticle(int32_t p);
+void advanceAllParticles();
+
+inline constexpr double BOLTZMANN = 1.380649e-23;  // J/K
+
+// One Maxwell-Boltzmann velocity component.
+double sampleVelocityComponent(double mass, double temperature);
+// Normal speed of a particle leaving a thermal wall (flux-weighted half-Maxwellian), >= 0.
+double sampleWallNormalSpeed(double mass, double temperature);
+// Restores the generator to its default seed, as at program start (for tests).
+void resetRandomGenerator();

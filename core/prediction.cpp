@@ -1,0 +1,274 @@
+#include "core/prediction.h"
+
+#include <cmath>
+
+#include "app/config.h"
+#include "core/cells.h"
+#include "core/particles.h"
+
+PredictionState predictionState;
+
+void resetPredictionState() { predictionState = PredictionState{}; }
+
+static inline Event candidate(int32_t p, EventType type) {
+    Event e;
+    e.type = type;
+    e.i = p;
+    e.qi = sim.eventCount[static_cast<size_t>(p)];
+    return e;
+}
+
+double planeHitTime(double z, double r, double v, double a, double target) {
+    double zc = z;
+    if (target > z + r) {
+        zc = z + r;
+    } else if (z - r > target) {
+        zc = z - r;
+    }
+    const double A = 0.5 * a;
+    const double B = v;
+    const double C = zc - target;
+    double tPlus, tMinus;
+    if (A != 0.0) {
+        const double D = B * B - 4.0 * A * C;
+        if (D < 0.0) return NEVER;
+        const double sqrtD = std::sqrt(D);
+        tPlus = (-B + sqrtD) / (2.0 * A);
+        tMinus = (-B - sqrtD) / (2.0 * A);
+    } else {
+        tPlus = tMinus = (target - zc) / v;
+    }
+    if (tPlus < 0.0 && tMinus < 0.0) return NEVER;
+    if (tPlus < 0.0 && tMinus > 0.0) return tMinus;
+    if (tPlus > 0.0 && tMinus < 0.0) return tPlus;
+    if (tPlus > 0.0 && tMinus > 0.0) return tPlus <= tMinus ? tPlus : tMinus;
+    return NEVER;  // a root that is exactly zero, or no root at all (NaN)
+}
+
+// Straight-line crossing of the cell's faces along one axis.
+static inline Event linearCrossing(int32_t p, EventType type, double pos, double vel, int32_t cell) {
+    Event e = candidate(p, type);
+    double step;
+    if (vel > 0.0) {
+        e.dir = +1;
+        step = (cellUpper(cell) - pos) / vel;
+    } else {
+        e.dir = -1;
+        step = (pos - cellLower(cell)) / (-vel);
+    }
+    // A zero velocity gives no crossing; the negated test also turns 0/0 into "never".
+    e.time = step >= EPSILON_TIME ? sim.simulationTime + step : NEVER;
+    return e;
+}
+
+Event boundaryXCandidate(int32_t p) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    return linearCrossing(p, BoundaryX, m.posX, m.velX, sim.cellX[static_cast<size_t>(p)]);
+}
+
+Event boundaryYCandidate(int32_t p) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    return linearCrossing(p, BoundaryY, m.posY, m.velY, sim.cellY[static_cast<size_t>(p)]);
+}
+
+// Under gravity a particle moving up may reach the upper face, or turn below it and fall
+// back through the lower face.
+Event boundaryZCandidate(int32_t p) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    const int32_t cz = sim.cellZ[static_cast<size_t>(p)];
+    const double g = config.g;
+    if (g == 0.0) return linearCrossing(p, BoundaryZ, m.posZ, m.velZ, cz);
+
+    Event e = candidate(p, BoundaryZ);
+    const double zmin = cellLower(cz);
+    const double zmax = cellUpper(cz);
+    double step;
+    if (m.velZ < 0.0) {
+        step = planeHitTime(m.posZ, 0.0, m.velZ, -g, zmin);
+        e.dir = -1;
+    } else {
+        const double tUp = planeHitTime(m.posZ, 0.0, m.velZ, -g, zmax);
+        const double z0 = m.posZ > zmin ? m.posZ : m.posZ + EPSILON_DISTANCE;
+        double tDown;
+        if (z0 > zmin) {
+            tDown = planeHitTime(z0, 0.0, m.velZ, -g, zmin);
+        } else {
+            // The particle sits on its lower face, typically just after crossing it upwards,
+            // and the nudge above vanished in rounding: the roots are 0 and the moment it
+            // falls back through the face. Dropping the zero root must not drop that one,
+            // or the particle would fall into the cell below unnoticed.
+            const double D = m.velZ * m.velZ + 2.0 * g * (z0 - zmin);
+            const double fallBack = D >= 0.0 ? (m.velZ + std::sqrt(D)) / g : NEVER;
+            tDown = fallBack > 0.0 ? fallBack : NEVER;
+        }
+        step = tUp <= tDown ? tUp : tDown;
+        e.dir = step == tUp ? +1 : -1;
+    }
+    e.time = sim.simulationTime + step;
+    return e;
+}
+
+// A sphere that has just bounced off a wall touches it exactly, and planeHitTime then aims
+// the centre at the wall instead of the surface: the next contact would come late, with the
+// sphere held at the wall meanwhile while gravity keeps speeding it up, and the bounce would
+// hand it energy out of nothing. Thrown back up against gravity, the touching point returns
+// to the wall after 2 v / g.
+static inline double returnToTouchingWall(double v, double g) { return 2.0 * v / g; }
+
+Event landCandidate(int32_t p) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    Event e = candidate(p, Land);
+    const double g = config.g;
+    const double step = (m.posZ - m.radius == 0.0 && m.velZ > 0.0 && g > 0.0)
+                            ? returnToTouchingWall(m.velZ, g)
+                            : planeHitTime(m.posZ, m.radius, m.velZ, -g, 0.0);
+    e.time = sim.simulationTime + step;
+    return e;
+}
+
+Event exitCandidate(int32_t p) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    Event e = candidate(p, Exit);
+    const double g = config.g;
+    const double L = config.domain_size;
+    const double step = (m.posZ + m.radius == L && m.velZ < 0.0 && g < 0.0)
+                            ? returnToTouchingWall(m.velZ, g)
+                            : planeHitTime(m.posZ, m.radius, m.velZ, -g, L);
+    e.time = sim.simulationTime + step;
+    return e;
+}
+
+Event metalZCandidate(int32_t p) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    Event e = candidate(p, MetalZ);
+    if (m.velZ < 0.0) return e;  // moving down, it cannot meet the plane above it
+    e.time = sim.simulationTime + planeHitTime(m.posZ, m.radius, m.velZ, -config.g, config.metal_z);
+    return e;
+}
+
+ProjectedState projectToNow(int32_t q) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(q)];
+    const double dt = sim.simulationTime - m.lastAdvanceTime;
+    const double g = config.g;
+    ProjectedState s;
+    s.index = q;
+    s.position = Vec3{m.posX + m.velX * dt, m.posY + m.velY * dt, m.posZ + m.velZ * dt - 0.5 * g * dt * dt};
+    s.velocity = Vec3{m.velX, m.velY, m.velZ - g * dt};
+    return s;
+}
+
+// Right after i and j collide their relative velocity points apart, but rounding can make
+// the pair look like it approaches by a hair; until one of them has moved, refuse the pair.
+static inline bool isFreshlyCollidedPair(int32_t p, int32_t q) {
+    const PredictionState& s = predictionState;
+    const bool samePair = (p == s.lastCollisionI && q == s.lastCollisionJ) ||
+                          (p == s.lastCollisionJ && q == s.lastCollisionI);
+    return samePair && sim.freePath[static_cast<size_t>(p)] < EPSILON_DISTANCE &&
+           sim.freePath[static_cast<size_t>(q)] < EPSILON_DISTANCE;
+}
+
+// Relative motion is straight even under gravity (both particles fall alike), so contact
+// is the root of |dr + dv t| = sigma: a t^2 + 2 b t + (dr.dr - sigma^2) = 0, b = dr.dv.
+// The smaller positive root is taken; for a pair that already overlaps and approaches,
+// only the larger one (when they would separate) is positive.
+static inline double contactStep(double rx, double ry, double rz, double vx, double vy, double vz, double sigma) {
+    const double b = rx * vx + ry * vy + rz * vz;
+    if (b >= 0.0) return NEVER;  // not approaching
+    const double a = vx * vx + vy * vy + vz * vz;
+    const double D = (2.0 * b) * (2.0 * b) - 4.0 * a * ((rx * rx + ry * ry + rz * rz) - sigma * sigma);
+    if (D < 0.0) return NEVER;
+    const double sqrtD = std::sqrt(D);
+    const double t1 = (-2.0 * b - sqrtD) / (2.0 * a);
+    const double t2 = (-2.0 * b + sqrtD) / (2.0 * a);
+    double t = NEVER;
+    if (t1 > EPSILON_TIME && t1 < t) t = t1;
+    if (t2 > EPSILON_TIME && t2 < t) t = t2;
+    return t;
+}
+
+double pairCollisionTime(int32_t p, const ProjectedState& s, Vec3 shift) {
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    const double L = config.domain_size;
+    const double t = contactStep((s.position.x + shift.x * L) - m.posX, (s.position.y + shift.y * L) - m.posY,
+                                 (s.position.z + shift.z * L) - m.posZ, s.velocity.x - m.velX,
+                                 s.velocity.y - m.velY, s.velocity.z - m.velZ,
+                                 m.radius + sim.motion[static_cast<size_t>(s.index)].radius);
+    if (t == NEVER || isFreshlyCollidedPair(p, s.index)) return NEVER;
+    return sim.simulationTime + t;
+}
+
+// The hot loop of the program: the same arithmetic as projectToNow + pairCollisionTime,
+// written out so that nothing is copied per neighbour, and compiled twice so that a run
+// without gravity carries none of its terms.
+template <bool WithGravity>
+static Event scanForCollision(int32_t p) {
+    Event e = candidate(p, Collision);
+    const ParticleMotion P = sim.motion[static_cast<size_t>(p)];
+    const double now = sim.simulationTime;
+    const double g = WithGravity ? config.g : 0.0;
+    const double L = config.domain_size;
+    double best = NEVER;
+    int32_t partner = -1;
+    Vec3 bestShift;
+    forEachNeighborCell(sim.cellX[static_cast<size_t>(p)], sim.cellY[static_cast<size_t>(p)],
+                        sim.cellZ[static_cast<size_t>(p)], [&](const Cell& cell, Vec3 ghost) {
+                            for (int32_t slot = 0; slot < cell.count; ++slot) {
+                                const int32_t q = cellParticle(cell, slot);
+                                if (q == p) continue;
+                                const ParticleMotion& Q = sim.motion[static_cast<size_t>(q)];
+                                const double dt = now - Q.lastAdvanceTime;
+                                double qz = Q.posZ + Q.velZ * dt;
+                                double qvz = Q.velZ;
+                                if constexpr (WithGravity) {
+                                    qz -= 0.5 * g * dt * dt;
+                                    qvz -= g * dt;
+                                }
+                                const double step = contactStep(
+                                    (Q.posX + Q.velX * dt + ghost.x * L) - P.posX,
+                                    (Q.posY + Q.velY * dt + ghost.y * L) - P.posY, (qz + ghost.z * L) - P.posZ,
+                                    Q.velX - P.velX, Q.velY - P.velY, qvz - P.velZ, P.radius + Q.radius);
+                                if (step == NEVER || isFreshlyCollidedPair(p, q)) continue;
+                                const double t = now + step;
+                                if (best > t) {
+                                    best = t;
+                                    partner = q;
+                                    bestShift = ghost;
+                                }
+                            }
+                        });
+    e.time = best;
+    e.j = partner;
+    if (partner >= 0) e.qj = sim.eventCount[static_cast<size_t>(partner)];
+    e.shiftJ = ImageShift{static_cast<int8_t>(bestShift.x), static_cast<int8_t>(bestShift.y),
+                          static_cast<int8_t>(bestShift.z)};
+    return e;
+}
+
+Event collisionCandidate(int32_t p) {
+    return config.g != 0.0 ? scanForCollision<true>(p) : scanForCollision<false>(p);
+}
+
+void predictNextEvent(int32_t p) {
+    advanceParticle(p);
+    Event land, exit, metal;  // switched off unless the configuration has them: time NEVER
+    if (config.reflective_z) {
+        land = landCandidate(p);
+        exit = exitCandidate(p);
+    } else {
+        land = candidate(p, Land);
+        exit = candidate(p, Exit);
+    }
+    metal = (config.has_metal_z && sim.species[static_cast<size_t>(p)] == 0) ? metalZCandidate(p)
+                                                                             : candidate(p, MetalZ);
+    const Event bx = boundaryXCandidate(p);
+    const Event by = boundaryYCandidate(p);
+    const Event bz = boundaryZCandidate(p);
+    const Event collision = collisionCandidate(p);
+    // On equal times the first of this order wins.
+    const Event* order[] = {&land, &exit, &bx, &by, &bz, &collision, &metal};
+    const Event* chosen = order[0];
+    for (const Event* c : order) {
+        if (c->time < chosen->time) chosen = c;
+    }
+    pushEvent(*chosen);
+}

@@ -1,0 +1,116 @@
+#include "core/processing.h"
+
+#include <iostream>
+
+#include "app/config.h"
+#include "core/cells.h"
+#include "core/collision.h"
+#include "core/particles.h"
+#include "core/prediction.h"
+
+// Moves the particle into the neighbouring cell and onto the shared face exactly, so that
+// rounding never leaves it on the wrong side of the face it just crossed.
+static void crossFace(int32_t p, EventType type, int8_t dir) {
+    const auto up = static_cast<size_t>(p);
+    ParticleMotion& m = sim.motion[up];
+    const CellIndices from{sim.cellX[up], sim.cellY[up], sim.cellZ[up]};
+    CellIndices to = from;
+    int32_t* index = &to.x;
+    double* coordinate = &m.posX;
+    bool upwards = m.velX > 0.0;
+    if (type == BoundaryY) {
+        index = &to.y;
+        coordinate = &m.posY;
+        upwards = m.velY > 0.0;
+    } else if (type == BoundaryZ) {
+        // Under gravity the velocity may have turned since the prediction; the predicted
+        // direction is what was crossed.
+        index = &to.z;
+        coordinate = &m.posZ;
+        upwards = dir == +1;
+    }
+    const int32_t n = grid.n;
+    if (upwards) {
+        *index += 1;
+        if (*index == n) *index = 0;
+        *coordinate = cellLower(*index);
+    } else {
+        *index -= 1;
+        if (*index == -1) *index = n - 1;
+        *coordinate = cellUpper(*index);
+    }
+    moveParticleToCell(p, from, to);
+}
+
+// Floor and ceiling reflect specularly, or re-emit the particle thermally when diffusive.
+static void reflectAtWall(int32_t p, EventType type) {
+    const auto up = static_cast<size_t>(p);
+    ParticleMotion& m = sim.motion[up];
+    const double mass = sim.mass[up];
+    const double T = config.z_temperature;
+    switch (type) {
+        case Land:
+            m.posZ = m.radius;
+            m.velZ = -m.velZ;
+            if (config.diffusive_z) {
+                m.velX = sampleVelocityComponent(mass, T);
+                m.velY = sampleVelocityComponent(mass, T);
+                m.velZ = +sampleWallNormalSpeed(mass, T);
+            }
+            break;
+        case Exit:
+            m.posZ = config.domain_size - m.radius;
+            m.velZ = -m.velZ;
+            if (config.diffusive_z) {
+                m.velX = sampleVelocityComponent(mass, T);
+                m.velY = sampleVelocityComponent(mass, T);
+                m.velZ = -sampleWallNormalSpeed(mass, T);
+            }
+            break;
+        case MetalZ:
+            m.posZ = config.metal_z - m.radius;
+            m.velZ = -m.velZ;
+            break;
+        default:
+            break;
+    }
+}
+
+void processEvent(const Event& event) {
+    if (sim.simulationTime > event.time) {
+        std::cout << "Floating error\n";
+        return;
+    }
+    if (!isEventCurrent(event)) return;
+
+    sim.simulationTime = event.time;
+    advanceParticle(event.i);
+    if (event.j != -1) advanceParticle(event.j);
+
+    switch (event.type) {
+        case Collision:
+            performCollision(event);
+            break;
+        case BoundaryX:
+        case BoundaryY:
+        case BoundaryZ:
+            crossFace(event.i, event.type, event.dir);
+            break;
+        case Land:
+        case Exit:
+        case MetalZ:
+            reflectAtWall(event.i, event.type);
+            break;
+        default:
+            std::cerr << "Unhandled event type\n";
+            break;
+    }
+
+    sim.eventCount[static_cast<size_t>(event.i)] += 1;
+    predictNextEvent(event.i);
+    if (event.type == Collision) {
+        // i was predicted before j's counter moved, so a new event of i with j is stale.
+        sim.eventCount[static_cast<size_t>(event.j)] += 1;
+        predictNextEvent(event.j);
+    }
+}

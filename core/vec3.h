@@ -1,0 +1,7 @@
+#pragma once
+
+struct Vec3 {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
