@@ -1,0 +1,208 @@
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/config.h"
+#include "app/species.h"
+#include "core/cells.h"
+#include "core/events.h"
+#include "core/particles.h"
+#include "core/prediction.h"
+#include "core/processing.h"
+#include "persist/snapshots.h"
+
+namespace testing_support {
+
+void resetAll(const std::string& folder) {
+    resetConfig();
+    resetParticleStore();
+    resetSpeciesTables();
+    resetCellGrid();
+    resetEventQueue();
+    resetPredictionState();
+    resetSnapshotState();
+    resetRandomGenerator();
+    solutionFolder = folder;
+}
+
+void setupBox(int32_t count, double L, int32_t cells, bool reflective, double g) {
+    config.mode = "init";
+    config.domain_size = L;
+    config.cells_per_dimension = cells;
+    config.cellSize = L / cells;
+    config.num_molecules = count;
+    config.reflective_z = reflective;
+    config.g = g;
+    config.max_collision_count = UINT64_MAX;
+    config.collision_progress_every = UINT64_MAX;
+    config.save_last_state_every = INT32_MAX;
+    config.log_state = false;
+    config.purge_queue_above = 1.2;
+    resizeParticleStore(count);
+}
+
+void placeParticle(int32_t p, Vec3 position, Vec3 velocity, double radius, double mass, int32_t species) {
+    ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+    m.posX = position.x;
+    m.posY = position.y;
+    m.posZ = position.z;
+    m.velX = velocity.x;
+    m.velY = velocity.y;
+    m.velZ = velocity.z;
+    m.radius = radius;
+    sim.mass[static_cast<size_t>(p)] = mass;
+    sim.species[static_cast<size_t>(p)] = species;
+}
+
+void buildSpecies() {
+    int32_t maxSpecies = 0;
+    for (int32_t s : sim.species) maxSpecies = std::max(maxSpecies, s);
+    speciesTables.numSpecies = maxSpecies + 1;
+    speciesTables.multiSpecies = speciesTables.numSpecies != 1;
+    speciesTables.speciesCount.assign(static_cast<size_t>(speciesTables.numSpecies), 0);
+    speciesTables.speciesMembers.assign(static_cast<size_t>(speciesTables.numSpecies), {});
+    speciesTables.speciesEnergySum.assign(static_cast<size_t>(speciesTables.numSpecies), 0.0);
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        const auto s = static_cast<size_t>(sim.species[static_cast<size_t>(p)]);
+        speciesTables.speciesCount[s] += 1;
+        speciesTables.speciesMembers[s].push_back(p);
+    }
+}
+
+void startEngine() {
+    initCells();
+    assignParticlesToCells();
+    for (int32_t p = 0; p < particleCount(); ++p) predictNextEvent(p);
+}
+
+void runCollisions(uint64_t collisions) {
+    const uint64_t target = sim.collisionCount + collisions;
+    while (!eventQueue.empty() && sim.collisionCount < target) {
+        const Event event = eventQueue.top();
+        if (event.time == NEVER) return;
+        eventQueue.pop();
+        if (sim.simulationTime > event.time) continue;
+        processEvent(event);
+    }
+}
+
+ProcessedEvent processNextCurrentEvent() {
+    while (!eventQueue.empty()) {
+        const Event event = eventQueue.top();
+        if (event.time == NEVER) break;
+        eventQueue.pop();
+        const int32_t countBefore = sim.eventCount[static_cast<size_t>(event.i)];
+        processEvent(event);
+        if (sim.eventCount[static_cast<size_t>(event.i)] != countBefore) {
+            return ProcessedEvent{event.type, event.i, event.j, event.time};
+        }
+    }
+    ADD_FAILURE() << "no event can happen any more";
+    return ProcessedEvent{-1, -1, -1, NEVER};
+}
+
+double kineticEnergy() {
+    advanceAllParticles();
+    double e = 0.0;
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+        e += 0.5 * sim.mass[static_cast<size_t>(p)] * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ);
+    }
+    return e;
+}
+
+double potentialEnergy() {
+    advanceAllParticles();
+    double e = 0.0;
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        e += sim.mass[static_cast<size_t>(p)] * config.g * sim.motion[static_cast<size_t>(p)].posZ;
+    }
+    return e;
+}
+
+Vec3 totalMomentum() {
+    advanceAllParticles();
+    Vec3 sum;
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+        const double mass = sim.mass[static_cast<size_t>(p)];
+        sum.x += mass * m.velX;
+        sum.y += mass * m.velY;
+        sum.z += mass * m.velZ;
+    }
+    return sum;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "hardgas-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+static std::string shellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+RunResult runCommand(const std::vector<std::string>& args) {
+    TempDir capture;
+    std::string command;
+    for (const std::string& a : args) command += shellQuote(a) + " ";
+    command += ">" + shellQuote(capture.file("out")) + " 2>" + shellQuote(capture.file("err")) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = readFile(capture.file("out"));
+    result.err = readFile(capture.file("err"));
+    return result;
+}
+
+RunResult runHardgas(const std::string& folder) { return runCommand({HARDGAS_BINARY, folder}); }
+
+void initFolder(const std::string& folder, const std::vector<std::string>& options) {
+    std::vector<std::string> args{HARDGAS_INIT_BINARY, folder};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult r = runCommand(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+nlohmann::json readJson(const std::string& path) { return nlohmann::json::parse(readFile(path)); }
+
+void writeJson(const std::string& path, const nlohmann::json& value) { writeFile(path, value.dump(4)); }
+
+uintmax_t fileSize(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+}  // namespace testing_support
