@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Engine benchmark: collisions per second and peak memory per particle.
+
+For each system it builds a monodisperse periodic gas with hardgas-init (cells as small as
+the diameter allows), equilibrates it for a few collisions per particle, then continues it
+twice with every optional output off: once with no collisions to do (start-up and the final
+save only) and once with a budget of collisions. The rate is the budget over the difference
+of the two wall times, so loading, cell building, the first predictions and the final save
+are not counted. Peak memory is the largest resident set of any of the runs, loading
+included.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SYSTEMS = [(4000, 0.1), (4000, 0.3), (32000, 0.1), (32000, 0.3), (256000, 0.1), (256000, 0.3)]
+TARGETS = {(4000, 0.1): 1_000_000, (4000, 0.3): 800_000, (32000, 0.3): 600_000, (256000, 0.3): 300_000}
+EQUILIBRATION_PER_PARTICLE = 3
+
+
+def run(binary_args):
+    """Runs a command; returns (wall seconds, peak resident set in bytes)."""
+    start = time.perf_counter()
+    process = subprocess.Popen(binary_args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"failed: {' '.join(binary_args)}\n{process.stderr.read().decode()}")
+    process.stderr.close()
+    return elapsed, usage.ru_maxrss * 1024
+
+
+def set_config(folder, **values):
+    path = os.path.join(folder, "config.json")
+    with open(path) as f:
+        config = json.load(f)
+    config.update(values)
+    with open(path, "w") as f:
+        json.dump(config, f, indent=4)
+
+
+def measure(build, n, phi, budget, workdir):
+    folder = os.path.join(workdir, f"n{n}_phi{phi}")
+    equilibrated = EQUILIBRATION_PER_PARTICLE * n
+    quiet = ["--set", "log_state=false", "--set", "save_last_state_every=2147483647",
+             "--set", "collision_progress_every=1000000000", "--set", "check_alter_every=2147483647"]
+    subprocess.run([os.path.join(build, "hardgas-init"), folder, "-n", str(n), "-p", str(phi), "--seed", "1",
+                    "--max-collisions", str(equilibrated)] + quiet, check=True, stdout=subprocess.DEVNULL)
+    hardgas = os.path.join(build, "hardgas")
+    _, peak = run([hardgas, folder])
+    set_config(folder, mode="continue", max_collision_count=equilibrated)
+    idle, peak_idle = run([hardgas, folder])
+    set_config(folder, max_collision_count=equilibrated + budget)
+    busy, peak_busy = run([hardgas, folder])
+    shutil.rmtree(folder)
+    rate = budget / max(busy - idle, 1e-9)
+    return rate, max(peak, peak_idle, peak_busy) / n
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default="build", help="folder holding hardgas and hardgas-init")
+    parser.add_argument("--collisions", type=int, default=0,
+                        help="collisions to time per system (default: 3 million, at least 10 per particle)")
+    parser.add_argument("--quick", action="store_true", help="only N = 4,000, with a small budget")
+    args = parser.parse_args()
+    systems = [s for s in SYSTEMS if s[0] == 4000] if args.quick else SYSTEMS
+    print(f"{'N':>8} {'phi':>5} {'collisions/s':>14} {'target':>10} {'peak B/particle':>16}")
+    with tempfile.TemporaryDirectory(prefix="hardgas-bench-") as workdir:
+        for n, phi in systems:
+            budget = args.collisions or (200_000 if args.quick else max(3_000_000, 10 * n))
+            rate, per_particle = measure(args.build, n, phi, budget, workdir)
+            target = TARGETS.get((n, phi))
+            target_text = f"{target:,}" if target else "-"
+            print(f"{n:>8,} {phi:>5} {rate:>14,.0f} {target_text:>10} {per_particle:>16,.0f}", flush=True)
+
+
+if __name__ == "__main__":
+    main()
