@@ -81,9 +81,9 @@ bool loadSpecies() {
             break;
     }
     try {
-        if (!doc.is_object()) throw InputError("the top level must be a JSON object");
+        // Without a "particles" list (or without an object to hold one) there are no entries.
         static const json noParticles = json::array();
-        const json& particles = doc.contains("particles") ? doc["particles"] : noParticles;
+        const json& particles = doc.is_object() && doc.contains("particles") ? doc["particles"] : noParticles;
         if (!particles.is_array()) {
             throw InputError("key \"particles\": type must be array, but is " + std::string(particles.type_name()));
         }

@@ -2,6 +2,7 @@
 // The uniform grid of n x n x n cubic cells. Collision partners are searched only in the
 // 27 cells around a particle's own (fewer next to a reflecting floor or ceiling).
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -68,22 +69,37 @@ CellIndices cellOf(double x, double y, double z, double vx, double vy, double vz
 void moveParticleToCell(int32_t p, CellIndices from, CellIndices to);
 
 // Calls visit(cell, ghost) for the occupied neighbour cells of (ix, iy, iz), own cell
-// included, with dx outermost and dz innermost, each running -1, 0, +1. With one or two cells per axis
-// the same cell comes back under different image shifts; that is how a small grid reaches
-// the periodic images of its particles.
+// included, with dx outermost and dz innermost, each running -1, 0, +1. With one or two
+// cells per axis the same cell comes back under different image shifts; that is how a
+// small grid reaches the periodic images of its particles.
 template <typename Visit>
 inline void forEachNeighborCell(int32_t ix, int32_t iy, int32_t iz, Visit&& visit) {
     const AxisStep* sx = &grid.stepsXY[static_cast<size_t>(3 * ix)];
     const AxisStep* sy = &grid.stepsXY[static_cast<size_t>(3 * iy)];
     const AxisStep* sz = &grid.stepsZ[static_cast<size_t>(3 * iz)];
+    const int32_t n = grid.n;
+    const int32_t words = grid.occupiedWordsPerColumn;
+    // Where the occupancy bits of the three z neighbours live; they are the same for all
+    // nine columns. Away from the wrap and from word edges they are three adjacent bits.
+    const int32_t z0 = sz[0].index, z1 = sz[1].index, z2 = sz[2].index;
+    const bool adjacentBits = z0 + 1 == z1 && z1 + 1 == z2 && (z0 >> 6) == (z2 >> 6) && sz[0].exists && sz[2].exists;
+    const uint64_t exists = (sz[0].exists ? 1u : 0u) | 2u | (sz[2].exists ? 4u : 0u);
     for (int a = 0; a < 3; ++a) {
         for (int b = 0; b < 3; ++b) {
-            const int32_t column = sx[a].index * grid.n + sy[b].index;
-            const uint64_t* bits = &grid.occupied[static_cast<size_t>(column * grid.occupiedWordsPerColumn)];
-            for (int c = 0; c < 3; ++c) {
-                const int32_t z = sz[c].index;
-                if (!sz[c].exists || ((bits[z >> 6] >> (z & 63)) & 1u) == 0) continue;
-                visit(grid.cells[static_cast<size_t>(column * grid.n + z)],
+            const int32_t column = sx[a].index * n + sy[b].index;
+            const uint64_t* bits = &grid.occupied[static_cast<size_t>(column * words)];
+            uint64_t occupied;
+            if (adjacentBits) {
+                occupied = (bits[z0 >> 6] >> (z0 & 63)) & 7u;
+            } else {
+                occupied = (((bits[z0 >> 6] >> (z0 & 63)) & 1u) | (((bits[z1 >> 6] >> (z1 & 63)) & 1u) << 1) |
+                            (((bits[z2 >> 6] >> (z2 & 63)) & 1u) << 2)) &
+                           exists;
+            }
+            while (occupied != 0) {
+                const int c = std::countr_zero(occupied);
+                occupied &= occupied - 1;
+                visit(grid.cells[static_cast<size_t>(column * n + sz[c].index)],
                       Vec3{static_cast<double>(sx[a].ghost), static_cast<double>(sy[b].ghost),
                            static_cast<double>(sz[c].ghost)});
             }

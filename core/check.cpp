@@ -40,9 +40,14 @@ static std::string checkParticleInItsCell(int32_t p, const ProjectedState& s) {
     const double tolerance = 1e-9 * grid.cellSize;
     const double coordinates[3] = {s.position.x, s.position.y, s.position.z};
     const int32_t cells[3] = {sim.cellX[up], sim.cellY[up], sim.cellZ[up]};
+    const double L = config.domain_size;
+    auto inside = [&](double c, int32_t cell) {
+        return c >= cellLower(cell) - tolerance && c <= cellUpper(cell) + tolerance;
+    };
     for (int axis = 0; axis < 3; ++axis) {
-        if (coordinates[axis] < cellLower(cells[axis]) - tolerance ||
-            coordinates[axis] > cellUpper(cells[axis]) + tolerance) {
+        // A particle exactly at x = L moving up belongs to cell 0: the same point as x = 0.
+        const double c = coordinates[axis];
+        if (!inside(c, cells[axis]) && !inside(c - L, cells[axis]) && !inside(c + L, cells[axis])) {
             return particleText(p) + " at " + "xyz"[axis] + " = " + std::to_string(coordinates[axis]) +
                    " lies outside its cell " + std::to_string(cells[axis]);
         }
