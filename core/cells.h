@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/large_vector.h"
 #include "core/vec3.h"
 
 // A cell's particle list keeps its first entries inline, so that the collision search
@@ -32,12 +33,12 @@ struct AxisStep {
 struct CellGrid {
     int32_t n = 0;
     double cellSize = 0.0;
-    std::vector<Cell> cells;  // cell (ix, iy, iz) at (ix * n + iy) * n + iz
+    LargeVector<Cell> cells;  // cell (ix, iy, iz) at (ix * n + iy) * n + iz
     std::vector<std::vector<int32_t>> overflowLists;
     // One bit per cell, set while the cell holds a particle, by column (ix, iy) and then iz
     // in words of 64: most cells of a dilute gas are empty, and the bits let the collision
     // search pass over them without touching the cells themselves.
-    std::vector<uint64_t> occupied;
+    LargeVector<uint64_t> occupied;
     int32_t occupiedWordsPerColumn = 0;
     // Steps of index i by d in {-1, 0, +1} at [3 * i + d + 1]; x and y share stepsXY.
     std::vector<AxisStep> stepsXY, stepsZ;

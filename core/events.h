@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/large_vector.h"
 #include "core/vec3.h"
 
 enum EventType : uint8_t {
@@ -60,9 +61,9 @@ struct EventLater {
 };
 
 struct EventQueue {
-    std::vector<EventKey> heap;
-    std::vector<Event> pool;
-    std::vector<uint32_t> freeSlots;
+    LargeVector<EventKey> heap;
+    LargeVector<Event> pool;
+    LargeVector<uint32_t> freeSlots;
     uint64_t pushCount = 0;  // never reset, so push indices are unique within a run
 
     bool empty() const { return heap.empty(); }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/large_vector.h"
+
 // What the collision search reads of every neighbour it examines, packed into one
 // cache line: a prediction looks at tens of neighbours, and with one array per field
 // each of them would cost eight cache misses instead of one.
@@ -16,14 +18,14 @@ struct alignas(64) ParticleMotion {
 };
 
 struct ParticleStore {
-    std::vector<ParticleMotion> motion;
-    std::vector<double> mass;
-    std::vector<double> freePath;  // chord length flown since the last collision
-    std::vector<double> freeTime;  // time flown since the last collision
-    std::vector<uint8_t> truePath;  // the current free flight began at a collision
-    std::vector<int32_t> species;
-    std::vector<int32_t> eventCount;  // bumps invalidate every pending event of the particle
-    std::vector<int32_t> cellX, cellY, cellZ, cellSlot;
+    LargeVector<ParticleMotion> motion;
+    LargeVector<double> mass;
+    LargeVector<double> freePath;  // chord length flown since the last collision
+    LargeVector<double> freeTime;  // time flown since the last collision
+    LargeVector<uint8_t> truePath;  // the current free flight began at a collision
+    LargeVector<int32_t> species;
+    LargeVector<int32_t> eventCount;  // bumps invalidate every pending event of the particle
+    LargeVector<int32_t> cellX, cellY, cellZ, cellSlot;
 
     double simulationTime = 0.0;
     uint64_t collisionCount = 0;
