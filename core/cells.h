@@ -12,8 +12,10 @@
 
 // A cell's particle list keeps its first entries inline, so that the collision search
 // finds the occupants of a neighbour cell in the grid array itself instead of behind a
-// pointer; a crowded cell continues its list in an overflow list of the grid.
-inline constexpr int32_t INLINE_SLOTS = 6;
+// pointer; a crowded cell continues its list in an overflow list of the grid. With cells
+// about one diameter wide a cell rarely holds more than two particles, and 16-byte cells
+// let a column of three neighbours share one cache line.
+inline constexpr int32_t INLINE_SLOTS = 2;
 
 struct Cell {
     int32_t count = 0;      // length of the particle list
