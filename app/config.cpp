@@ -139,15 +139,7 @@ bool loadConfig() {
     std::cout << BLUE << "Loading config.json...";
     const std::string path = solutionFolder + "/config.json";
     json doc;
-    switch (parseJsonFile(path, doc)) {
-        case ParseOutcome::CannotOpen:
-            std::cerr << "Cannot open configuration file: " << path << "\n";
-            return false;
-        case ParseOutcome::Malformed:
-            return false;
-        case ParseOutcome::Ok:
-            break;
-    }
+    if (!loadJsonInput(path, "Cannot open configuration file: ", doc)) return false;
     try {
         readConfig(doc);
     } catch (const InputError& e) {

@@ -35,15 +35,7 @@ bool loadInitialState() {
     std::cout << BLUE << "Loading particles_init.json...";
     const std::string path = solutionFolder + "/particles_init.json";
     json doc;
-    switch (parseJsonFile(path, doc)) {
-        case ParseOutcome::CannotOpen:
-            std::cerr << "Cannot open particle state: " << path << "\n";
-            return false;
-        case ParseOutcome::Malformed:
-            return false;
-        case ParseOutcome::Ok:
-            break;
-    }
+    if (!loadJsonInput(path, "Cannot open particle state: ", doc)) return false;
     if (!doc.is_object() || !doc.contains("particles") || !doc["particles"].is_array()) {
         std::cerr << "Error: " << path << " missing 'particles' array.\n";
         return false;

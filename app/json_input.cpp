@@ -19,6 +19,12 @@ ParseOutcome parseJsonFile(const std::string& path, json& doc) {
     return ParseOutcome::Ok;
 }
 
+bool loadJsonInput(const std::string& path, const char* cannotOpenPrefix, json& doc) {
+    const ParseOutcome outcome = parseJsonFile(path, doc);
+    if (outcome == ParseOutcome::CannotOpen) std::cerr << cannotOpenPrefix << path << "\n";
+    return outcome == ParseOutcome::Ok;
+}
+
 void reportInputError(const std::string& path, const std::string& what) {
     std::cerr << "Error in " << path << ": " << what << "\n";
 }

@@ -20,6 +20,10 @@ enum class ParseOutcome { Ok, CannotOpen, Malformed };
 // error; a file that cannot be opened is left for the caller to report in its own words.
 ParseOutcome parseJsonFile(const std::string& path, json& doc);
 
+// parseJsonFile for a file the run cannot do without: when it cannot be opened, writes
+// cannotOpenPrefix + path + "\n" to standard error. false: a message has been written.
+bool loadJsonInput(const std::string& path, const char* cannotOpenPrefix, json& doc);
+
 // Writes the loader-style message for a value problem: "Error in PATH: WHAT\n".
 void reportInputError(const std::string& path, const std::string& what);
 

@@ -71,15 +71,7 @@ bool loadSpecies() {
     std::cout << BLUE << "Loading particles_config.json...";
     const std::string path = solutionFolder + "/particles_config.json";
     json doc;
-    switch (parseJsonFile(path, doc)) {
-        case ParseOutcome::CannotOpen:
-            std::cerr << "Cannot open configuration file: " << path << "\n";
-            return false;
-        case ParseOutcome::Malformed:
-            return false;
-        case ParseOutcome::Ok:
-            break;
-    }
+    if (!loadJsonInput(path, "Cannot open configuration file: ", doc)) return false;
     try {
         // Without a "particles" list (or without an object to hold one) there are no entries.
         static const json noParticles = json::array();

@@ -135,15 +135,7 @@ static bool restoreStatesSaved() {
 bool restoreLastState() {
     const std::string path = solutionFolder + "/last_state.json";
     json state;
-    switch (parseJsonFile(path, state)) {
-        case ParseOutcome::CannotOpen:
-            std::cerr << "Failed to open file for reading: " << path << "\n";
-            return false;
-        case ParseOutcome::Malformed:
-            return false;
-        case ParseOutcome::Ok:
-            break;
-    }
+    if (!loadJsonInput(path, "Failed to open file for reading: ", state)) return false;
     try {
         readLastState(state);
     } catch (const InputError& e) {
