@@ -5,7 +5,7 @@
 #include "app/config.h"
 #include "app/console.h"
 #include "app/initial_state.h"
-#include "app/species.h"
+#include "app/particle_config.h"
 #include "core/loop.h"
 #include "persist/last_state.h"
 

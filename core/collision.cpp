@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "app/config.h"
-#include "app/species.h"
+#include "app/particle_config.h"
 #include "core/particles.h"
 #include "core/prediction.h"
 #include "core/schedule.h"

@@ -6,7 +6,7 @@
 
 #include "app/config.h"
 #include "app/console.h"
-#include "app/species.h"
+#include "app/particle_config.h"
 #include "core/cells.h"
 #include "core/check.h"
 #include "core/events.h"

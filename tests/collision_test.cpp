@@ -7,7 +7,7 @@
 #include <random>
 
 #include "app/config.h"
-#include "app/species.h"
+#include "app/particle_config.h"
 #include "core/check.h"
 #include "core/collision.h"
 #include "core/events.h"

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/config.h"
-#include "app/species.h"
+#include "app/particle_config.h"
 #include "core/cells.h"
 #include "core/events.h"
 #include "core/particles.h"

@@ -1,4 +1,4 @@
-#include "app/species.h"
+#include "app/particle_config.h"
 
 #include <algorithm>
 #include <iostream>
