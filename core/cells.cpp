@@ -26,6 +26,7 @@ static std::vector<AxisStep> axisSteps(int32_t n, bool wallsAtEnds) {
             }
             // No neighbours through the floor or the ceiling.
             s.exists = !(wallsAtEnds && ((i == 0 && s.ghost == -1) || (i == n - 1 && s.ghost == +1)));
+            s.ghostShift = static_cast<double>(s.ghost);
             steps[static_cast<size_t>(3 * i + d + 1)] = s;
         }
     }

@@ -30,6 +30,7 @@ struct AxisStep {
     int32_t index = 0;
     int8_t ghost = 0;
     bool exists = true;
+    double ghostShift = 0.0;  // the ghost as a double, ready for the image arithmetic
 };
 
 struct CellGrid {
@@ -103,8 +104,7 @@ inline void forEachNeighborCell(int32_t ix, int32_t iy, int32_t iz, Visit&& visi
                 const int c = std::countr_zero(occupied);
                 occupied &= occupied - 1;
                 visit(grid.cells[static_cast<size_t>(column * n + sz[c].index)],
-                      Vec3{static_cast<double>(sx[a].ghost), static_cast<double>(sy[b].ghost),
-                           static_cast<double>(sz[c].ghost)});
+                      Vec3{sx[a].ghostShift, sy[b].ghostShift, sz[c].ghostShift});
             }
         }
     }

@@ -11,7 +11,6 @@
 #include <tuple>
 
 #include "app/config.h"
-#include "app/console.h"
 #include "core/cells.h"
 #include "core/events.h"
 #include "core/particles.h"
@@ -27,14 +26,6 @@ class EngineTest : public ::testing::Test {
     void SetUp() override { resetAll(folder.path); }
     TempDir folder;
 };
-
-TEST_F(EngineTest, FormatThousandsGroupsDigits) {
-    EXPECT_EQ(formatThousands(0), "0");
-    EXPECT_EQ(formatThousands(999), "999");
-    EXPECT_EQ(formatThousands(1000), "1,000");
-    EXPECT_EQ(formatThousands(1234567), "1,234,567");
-    EXPECT_EQ(formatThousands(18446744073709551615ull), "18,446,744,073,709,551,615");
-}
 
 // A point on a face belongs to the cell it is moving into; the domain edge wraps.
 TEST_F(EngineTest, CellOfAssignsFacePointsByDirection) {
