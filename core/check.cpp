@@ -1,6 +1,7 @@
 #include "core/check.h"
 
 #include <cmath>
+#include <sstream>
 #include <vector>
 
 #include "app/config.h"
@@ -9,6 +10,14 @@
 #include "core/prediction.h"
 
 static std::string particleText(int32_t p) { return "particle " + std::to_string(p); }
+
+// Full precision: the problems this finds are often a hair's breadth wide.
+static std::string number(double value) {
+    std::ostringstream text;
+    text.precision(17);
+    text << value;
+    return text.str();
+}
 
 static std::string checkCellMembership() {
     const int32_t n = particleCount();
@@ -48,7 +57,7 @@ static std::string checkParticleInItsCell(int32_t p, const ProjectedState& s) {
         // A particle exactly at x = L moving up belongs to cell 0: the same point as x = 0.
         const double c = coordinates[axis];
         if (!inside(c, cells[axis]) && !inside(c - L, cells[axis]) && !inside(c + L, cells[axis])) {
-            return particleText(p) + " at " + "xyz"[axis] + " = " + std::to_string(coordinates[axis]) +
+            return particleText(p) + " at " + "xyz"[axis] + " = " + number(coordinates[axis]) +
                    " lies outside its cell " + std::to_string(cells[axis]);
         }
     }
@@ -72,8 +81,7 @@ static std::string checkNoOverlap(int32_t p, const ProjectedState& s) {
                                 const double dist = std::sqrt(dx * dx + dy * dy + dz * dz);
                                 if (dist < sigma * (1.0 - 1e-9)) {
                                     problem = particleText(p) + " and particle " + std::to_string(q) +
-                                              " overlap: distance " + std::to_string(dist) + ", contact " +
-                                              std::to_string(sigma);
+                                              " overlap: distance " + number(dist) + ", contact " + number(sigma);
                                 }
                             }
                         });

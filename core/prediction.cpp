@@ -33,9 +33,16 @@ double planeHitTime(double z, double r, double v, double a, double target) {
     if (A != 0.0) {
         const double D = B * B - 4.0 * A * C;
         if (D < 0.0) return NEVER;
+        // t+- = (-B +- sqrt(D)) / 2A, but never as written: when gravity changes the velocity
+        // little over the step (any molecule under 9.8 m/s^2), -B + sqrt(D) cancels to a few
+        // significant digits and the crossing comes late by percents. With
+        // q = -(B + sign(B) sqrt(D)) / 2 the roots are q / A and C / q, both accurate.
         const double sqrtD = std::sqrt(D);
-        tPlus = (-B + sqrtD) / (2.0 * A);
-        tMinus = (-B - sqrtD) / (2.0 * A);
+        const double q = -0.5 * (B + std::copysign(sqrtD, B));
+        const double rootFar = q / A;
+        const double rootNear = q != 0.0 ? C / q : 0.0;
+        tPlus = B < 0.0 ? rootFar : rootNear;
+        tMinus = B < 0.0 ? rootNear : rootFar;
     } else {
         tPlus = tMinus = (target - zc) / v;
     }
