@@ -9,11 +9,14 @@
 
 std::string positionProblem(const char* arrayName) {
     const double L = config.domain_size;
+    // A particle that has just crossed the periodic edge sits on the far face of the last
+    // cell, n * (L / n), which rounding can put a hair beyond L; such a saved state is fine.
+    const double slack = 1e-12 * L;
     for (int32_t k = 0; k < particleCount(); ++k) {
         const ParticleMotion& m = sim.motion[static_cast<size_t>(k)];
         const double coordinates[3] = {m.posX, m.posY, m.posZ};
         for (int axis = 0; axis < 3; ++axis) {
-            if (!(coordinates[axis] >= 0.0 && coordinates[axis] <= L)) {
+            if (!(coordinates[axis] >= -slack && coordinates[axis] <= L + slack)) {
                 return "particle " + std::to_string(k) + " lies outside the domain [0, " + std::to_string(L) +
                        "] (" + arrayName + " coordinate " + "xyz"[axis] + " = " + std::to_string(coordinates[axis]) +
                        ")";

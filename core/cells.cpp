@@ -94,34 +94,59 @@ static void removeFromCell(int32_t p, Cell& cell) {
     if (cell.count >= INLINE_SLOTS) grid.overflowLists[static_cast<size_t>(cell.overflow)].pop_back();
 }
 
-void assignParticlesToCells() {
-    for (int32_t p = 0; p < particleCount(); ++p) {
-        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-        const CellIndices c = cellOf(m.posX, m.posY, m.posZ, m.velX, m.velY, m.velZ);
-        sim.cellX[static_cast<size_t>(p)] = c.x;
-        sim.cellY[static_cast<size_t>(p)] = c.y;
-        sim.cellZ[static_cast<size_t>(p)] = c.z;
-        appendToCell(p, grid.cells[static_cast<size_t>(cellIndex(c.x, c.y, c.z))]);
-    }
-}
-
-static int32_t axisCell(double x, double v) {
+// The cell index along one axis before the periodic wrap: n or -1 for a point on the edge
+// of the domain that moves out through it.
+static int32_t unwrappedAxisCell(double x, double v) {
     const double eps = 1e-20 / 2;  // half the length tolerance of the event prediction
     int32_t i = static_cast<int32_t>(std::floor(x / grid.cellSize));
     const double lower = i * grid.cellSize;
     const double upper = (i + 1) * grid.cellSize;
     if (std::fabs(x - lower) < eps && v < 0) i -= 1;
     if (std::fabs(x - upper) < eps && v > 0) i += 1;
-    if (i < 0) {
-        i += grid.n;
-    } else if (i >= grid.n) {
-        i -= grid.n;
-    }
+    return i;
+}
+
+static int32_t wrapIndex(int32_t i) {
+    if (i < 0) return i + grid.n;
+    if (i >= grid.n) return i - grid.n;
     return i;
 }
 
 CellIndices cellOf(double x, double y, double z, double vx, double vy, double vz) {
-    return CellIndices{axisCell(x, vx), axisCell(y, vy), axisCell(z, vz)};
+    return CellIndices{wrapIndex(unwrappedAxisCell(x, vx)), wrapIndex(unwrappedAxisCell(y, vy)),
+                       wrapIndex(unwrappedAxisCell(z, vz))};
+}
+
+// A particle on the edge of the domain that moves out through it belongs to the cell on the
+// other side; its coordinate goes there too (the same point of the periodic box), or its
+// next face crossing, measured from the far edge, would never be found.
+static int32_t placeOnPeriodicAxis(double& x, double v) {
+    const int32_t raw = unwrappedAxisCell(x, v);
+    if (raw >= grid.n) {
+        if (v < 0) return grid.n - 1;  // on the top face of the last cell, moving back into it
+        x -= config.domain_size;
+        return 0;
+    }
+    if (raw < 0) {
+        if (v >= 0) return 0;
+        x += config.domain_size;
+        return grid.n - 1;
+    }
+    return raw;
+}
+
+void assignParticlesToCells() {
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+        CellIndices c;
+        c.x = placeOnPeriodicAxis(m.posX, m.velX);
+        c.y = placeOnPeriodicAxis(m.posY, m.velY);
+        c.z = config.reflective_z ? wrapIndex(unwrappedAxisCell(m.posZ, m.velZ)) : placeOnPeriodicAxis(m.posZ, m.velZ);
+        sim.cellX[static_cast<size_t>(p)] = c.x;
+        sim.cellY[static_cast<size_t>(p)] = c.y;
+        sim.cellZ[static_cast<size_t>(p)] = c.z;
+        appendToCell(p, grid.cells[static_cast<size_t>(cellIndex(c.x, c.y, c.z))]);
+    }
 }
 
 void moveParticleToCell(int32_t p, CellIndices from, CellIndices to) {

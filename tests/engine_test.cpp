@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "app/config.h"
+#include "app/initial_state.h"
 #include "core/cells.h"
 #include "core/events.h"
 #include "core/particles.h"
@@ -39,6 +40,36 @@ TEST_F(EngineTest, CellOfAssignsFacePointsByDirection) {
     EXPECT_EQ(cellOf(1.0, 0.1, 0.1, +1, 0, 0).x, 0);
     EXPECT_EQ(cellOf(0.0, 0.1, 0.1, -1, 0, 0).x, 3);
     EXPECT_EQ(cellOf(0.1, 0.1, 0.6, 0, 0, 0).z, 2);
+}
+
+// A particle on the edge of the periodic domain, moving out through it, is placed at the same
+// point on the other side, in the cell it enters; its next crossing is then one cell away.
+TEST_F(EngineTest, ParticlesOnTheDomainEdgeGetTheirNextCrossing) {
+    setupBox(2, 1.0, 4);
+    placeParticle(0, {1.0, 0.5, 0.5}, {2.0, 0, 0}, 0.01, 1.0);
+    placeParticle(1, {0.0, 0.1, 0.1}, {-2.0, 0, 0}, 0.01, 1.0);
+    startEngine();
+    EXPECT_EQ(sim.cellX[0], 0);
+    EXPECT_EQ(sim.motion[0].posX, 0.0);
+    EXPECT_EQ(sim.cellX[1], 3);
+    EXPECT_EQ(sim.motion[1].posX, 1.0);
+    for (int k = 0; k < 2; ++k) {
+        const ProcessedEvent e = processNextCurrentEvent();
+        EXPECT_EQ(e.type, BoundaryX);
+        EXPECT_NEAR(e.time, 0.125, 1e-15);  // a quarter of the box at speed 2
+    }
+    EXPECT_EQ(sim.cellX[0], 1);
+    EXPECT_EQ(sim.cellX[1], 2);
+}
+
+// A saved state may hold a particle on the far face of the last cell, n * (L / n), which
+// rounding can put an ulp beyond L; it is accepted, a position clearly outside is not.
+TEST_F(EngineTest, PositionsAHairBeyondTheEdgeAreAccepted) {
+    setupBox(1, 1.0, 4);
+    sim.motion[0].posX = std::nextafter(1.0, 2.0);
+    EXPECT_EQ(positionProblem("pos"), "");
+    sim.motion[0].posX = 1.01;
+    EXPECT_NE(positionProblem("pos"), "");
 }
 
 // Visits of the neighbour search when every cell holds a particle: which cells, how often,
