@@ -2,10 +2,14 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 
 #include "app/console.h"
 #include "app/json_input.h"
 #include "core/particles.h"
+#include "stats/collision_stats.h"
+
+static constexpr int32_t MAX_PROFILE_BINS = 10'000'000;
 
 SimulationConfig config;
 std::string solutionFolder = "temp";
@@ -101,6 +105,14 @@ static void readConfig(const json& doc) {
 
     readOptional(doc, "profile_num_bins", c.profile_num_bins);
     requirePositive(c.profile_num_bins >= 1, "profile_num_bins", "at least 1", std::to_string(c.profile_num_bins));
+    // Four lists of this length per profile; beyond this a typo would ask for gigabytes.
+    requirePositive(c.profile_num_bins <= MAX_PROFILE_BINS, "profile_num_bins",
+                    "at most " + std::to_string(MAX_PROFILE_BINS), std::to_string(c.profile_num_bins));
+    try {
+        buildAccumulators();
+    } catch (const std::invalid_argument& e) {
+        throw InputError(std::string("height profiles from min_radius to domain_size - min_radius: ") + e.what());
+    }
 
     readOptional(doc, "stats_after", c.stats_after);
     readOptional(doc, "stats_every", c.stats_every);

@@ -15,6 +15,8 @@
 #include "core/processing.h"
 #include "persist/last_state.h"
 #include "persist/snapshots.h"
+#include "stats/collision_stats.h"
+#include "stats/series.h"
 
 // A fresh run starts its appended outputs from nothing. A file that cannot be removed is
 // most likely held open by another process.
@@ -40,6 +42,12 @@ static void writeEndOfRunFiles() {
     // state.json and state.bin out of step with what the run sampled.
     if (config.log_state) bufferStateSnapshot();
     if (!stateSnapshotBuffer().empty()) flushStateSnapshots();
+    // Samples taken since the last flush or save interval belong to this run too.
+    if (config.sample_collision_angle) flushCollisionAngles();
+    if (config.sample_pca) flushPca();
+    if (speciesTables.multiSpecies) flushSpeciesTemperature();
+    if (config.sample_scattering_angle) saveAngleHistograms();
+    saveEnergyProfiles();
 #ifndef NDEBUG
     if (std::string problem = checkSystem(); !problem.empty()) fatalError("Inconsistent system: " + problem);
 #endif

@@ -4,25 +4,68 @@
 
 #include "app/config.h"
 #include "app/console.h"
+#include "app/particle_config.h"
 #include "core/events.h"
 #include "core/particles.h"
 #include "persist/last_state.h"
 #include "persist/snapshots.h"
+#include "stats/collision_stats.h"
+#include "stats/series.h"
+#include "stats/velocity_logs.h"
 
-void afterCollision(const CollisionRecord& /*record*/) {
+static bool inWindow(uint64_t c, uint64_t after, uint64_t until) { return after < c && c <= until; }
+
+// The order of the steps is part of what the outputs mean (a restart save sees the
+// samples taken before it in the same collision), so it is kept exactly.
+void afterCollision(const CollisionRecord& record) {
     const uint64_t c = sim.collisionCount;
     const SimulationConfig& cfg = config;
+    const bool multiSpecies = speciesTables.multiSpecies;
+
+    if (cfg.log_velocity && c % static_cast<uint64_t>(particleCount()) == 0) writeVelocitySamples();
+    if (cfg.log_free_path) recordFreePaths(record);
+    if (cfg.log_collision_velocity) recordCollisionVelocities(record);
+    if (cfg.sample_scattering_angle) {
+        if (inWindow(c, cfg.sample_scattering_angle_after, cfg.sample_scattering_angle_until)) {
+            sampleScatteringAngles(record);
+        }
+        if (c % cfg.save_scattering_angle_every == 0) saveAngleHistograms();
+    }
+    if (cfg.sample_collision_angle) {
+        if (inWindow(c, cfg.sample_collision_angle_after, cfg.sample_collision_angle_until)) {
+            sampleCollisionAngle(record);
+        }
+        if (c % cfg.flush_collision_angle_buffer_every == 0) flushCollisionAngles();
+    }
+    if (cfg.sample_pca) {
+        if (inWindow(c, cfg.sample_pca_after, cfg.sample_pca_until)) samplePca(record);
+        if (c % cfg.flush_pca_buffer_every == 0) flushPca();
+    }
 
     if (c % static_cast<uint64_t>(cfg.save_last_state_every) == 0) saveLastState();
+
+    if (multiSpecies) {
+        if (c > static_cast<uint64_t>(std::max(cfg.species_stats_after, 0)) &&
+            c % static_cast<uint64_t>(cfg.species_stats_every) == 0) {
+            sampleSpeciesTemperature();
+        }
+        if (c % static_cast<uint64_t>(cfg.flush_species_stats_every) == 0) flushSpeciesTemperature();
+    }
 
     if (c % cfg.collision_progress_every == 0) {
         std::cout << eraseLine << GRAY << "Collisions done: " << YELLOW << formatThousands(c) << RESET
                   << std::flush;
+        if (multiSpecies && seriesBuffers.speciesSampleCount > 0) writeTemperatureFigure();
     }
 
     if (cfg.log_state) {
         if (c % cfg.save_particles_state_every == 0) bufferStateSnapshot();
         if (c % static_cast<uint64_t>(cfg.flush_state_buffer_every) == 0) flushStateSnapshots();
+    }
+
+    if (c > static_cast<uint64_t>(std::max(cfg.stats_after, 0))) {
+        if (c % static_cast<uint64_t>(cfg.stats_every) == 0) sampleEnergyProfiles();
+        if (c % static_cast<uint64_t>(cfg.flush_stats_every) == 0) saveEnergyProfiles();
     }
 
     if (static_cast<double>(eventQueue.size()) > static_cast<double>(particleCount()) * cfg.purge_queue_above) {

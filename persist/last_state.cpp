@@ -12,6 +12,9 @@
 #include "core/particles.h"
 #include "persist/file_output.h"
 #include "persist/snapshots.h"
+#include "stats/binary_files.h"
+#include "stats/collision_stats.h"
+#include "stats/velocity_logs.h"
 
 template <typename Field>
 static json motionArray(Field field) {
@@ -44,6 +47,13 @@ void saveLastState() {
     // double the memory that the save needs.
     if (!replaceFileAtomically(path, [&](std::ostream& out) { out << std::setw(4) << state; })) {
         throw std::runtime_error("Failed to open file for writing: " + path);
+    }
+    flushCollisionVelocities();
+    if (config.log_free_path) {
+        CollisionStatistics& s = collisionStats;
+        appendAndClearArrayFile(s.freePathSamples, solutionFolder, "/free", "free_path.bin");
+        appendAndClearArrayFile(s.freeTimeSamples, solutionFolder, "/free", "free_time.bin");
+        appendAndClearArrayFile(s.bottomFreePathSamples, solutionFolder, "/free", "free_path_1_percent.bin");
     }
 }
 
@@ -142,5 +152,6 @@ bool restoreLastState() {
         reportInputError(path, e.what());
         return false;
     }
+    if (!config.reset_stats && !loadEnergyProfiles()) return false;
     return restoreStatesSaved();
 }

@@ -23,8 +23,6 @@ Vec3 velocityOf(int32_t p) {
     return Vec3{m.velX, m.velY, m.velZ};
 }
 
-double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
 // Spheres on a simple cubic lattice with Gaussian velocities and zero total momentum.
 void fillLattice(int32_t perSide, double L, double diameter, uint64_t seed, double speed = 1.0) {
     const int32_t n = perSide * perSide * perSide;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +16,9 @@
 #include "core/prediction.h"
 #include "core/processing.h"
 #include "persist/snapshots.h"
+#include "stats/collision_stats.h"
+#include "stats/series.h"
+#include "stats/velocity_logs.h"
 
 namespace testing_support {
 
@@ -26,6 +30,9 @@ void resetAll(const std::string& folder) {
     resetEventQueue();
     resetPredictionState();
     resetSnapshotState();
+    resetCollisionStatistics();
+    resetSeriesBuffers();
+    resetVelocityLogs();
     resetRandomGenerator();
     solutionFolder = folder;
 }
@@ -181,6 +188,13 @@ void initFolder(const std::string& folder, const std::vector<std::string>& optio
     args.insert(args.end(), options.begin(), options.end());
     const RunResult r = runCommand(args);
     ASSERT_EQ(r.status, 0) << r.err;
+}
+
+std::vector<double> readDoubles(const std::string& path) {
+    const std::string bytes = readFile(path);
+    std::vector<double> values(bytes.size() / sizeof(double));
+    std::memcpy(values.data(), bytes.data(), values.size() * sizeof(double));
+    return values;
 }
 
 std::string readFile(const std::string& path) {

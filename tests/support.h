@@ -63,5 +63,7 @@ void writeFile(const std::string& path, const std::string& text);
 nlohmann::json readJson(const std::string& path);
 void writeJson(const std::string& path, const nlohmann::json& value);
 uintmax_t fileSize(const std::string& path);
+// A binary sample file as its doubles.
+std::vector<double> readDoubles(const std::string& path);
 
 }  // namespace testing_support

@@ -1,0 +1,141 @@
+#include "stats/collision_stats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "app/config.h"
+#include "app/json_input.h"
+#include "core/particles.h"
+
+CollisionStatistics collisionStats;
+
+void resetCollisionStatistics() { collisionStats = CollisionStatistics{}; }
+
+static constexpr double PI = 3.141592653589793;
+static constexpr int32_t ANGLE_BINS = 100;
+
+void buildAccumulators() {
+    CollisionStatistics& s = collisionStats;
+    const double low = config.min_radius;
+    const double high = config.domain_size - config.min_radius;
+    s.logProfile = Histogram(low, high, config.profile_num_bins, BinType::Logarithmic);
+    s.linearProfile = Histogram(low, high, config.profile_num_bins, BinType::Linear);
+    for (Histogram* h : {&s.scatteringAB, &s.scatteringABGain, &s.scatteringABLoss, &s.scatteringAA, &s.scatteringBB,
+                         &s.approachAB, &s.approachAA, &s.approachBB}) {
+        *h = Histogram(0.0, PI, ANGLE_BINS, BinType::Linear);
+    }
+}
+
+PairKind pairKind(int32_t speciesI, int32_t speciesJ) {
+    if (speciesI != speciesJ) return PairKind::Unlike;
+    return speciesI == 0 ? PairKind::AA : PairKind::BB;
+}
+
+
+double scatteringAngle(const Vec3& velIBefore, const Vec3& velJBefore, const Vec3& velIAfter, const Vec3& velJAfter) {
+    const Vec3 g = velIBefore - velJBefore;
+    const Vec3 h = velIAfter - velJAfter;
+    double c = dot(g, h) / (std::sqrt(dot(g, g)) * std::sqrt(dot(h, h)));
+    if (c > 1.0) c = 1.0;
+    if (c < -1.0) c = -1.0;
+    return std::acos(c);
+}
+
+double approachAngle(const Vec3& velIBefore, const Vec3& velJBefore, const Vec3& velIAfter, const Vec3& velJAfter) {
+    const Vec3 u = velJBefore - velIBefore;
+    const Vec3 w = velJAfter - velIAfter;
+    const double lu = std::hypot(u.x, u.y, u.z);
+    const double lw = std::hypot(w.x, w.y, w.z);
+    if (lu < 1e-40 || lw < 1e-40) return 0.0;
+    return std::acos(std::max(-1.0, std::min(1.0, dot(u, w) / (lu * lw))));
+}
+
+// Only a flight that began at a collision is a free path; the first flight after a fresh
+// start began wherever the initial state put the particle.
+void recordFreePaths(const CollisionRecord& r) {
+    CollisionStatistics& s = collisionStats;
+    if (r.truePathI) {
+        s.freePathSamples.push_back(r.freePathI);
+        s.freeTimeSamples.push_back(r.freeTimeI);
+    }
+    if (r.truePathJ) {
+        s.freePathSamples.push_back(r.freePathJ);
+        s.freeTimeSamples.push_back(r.freeTimeJ);
+    }
+    const double limit = config.domain_size / config.bottom_free_path_divisor;
+    if (r.contactI.z < limit || r.contactJ.z < limit) {
+        if (r.truePathI) s.bottomFreePathSamples.push_back(r.freePathI);
+        if (r.truePathJ) s.bottomFreePathSamples.push_back(r.freePathJ);
+    }
+}
+
+void sampleScatteringAngles(const CollisionRecord& r) {
+    CollisionStatistics& s = collisionStats;
+    const double theta = scatteringAngle(r.velIBefore, r.velJBefore, r.velIAfter, r.velJAfter);
+    const double phi = approachAngle(r.velIBefore, r.velJBefore, r.velIAfter, r.velJAfter);
+    switch (pairKind(sim.species[static_cast<size_t>(r.i)], sim.species[static_cast<size_t>(r.j)])) {
+        case PairKind::Unlike:
+            s.scatteringAB.addOne(theta, 1.0);
+            (r.gainFlag ? s.scatteringABGain : s.scatteringABLoss).addOne(theta, 1.0);
+            s.approachAB.addOne(phi, 1.0);
+            break;
+        case PairKind::AA:
+            s.scatteringAA.addOne(theta, 1.0);
+            s.approachAA.addOne(phi, 1.0);
+            break;
+        case PairKind::BB:
+            s.scatteringBB.addOne(theta, 1.0);
+            s.approachBB.addOne(phi, 1.0);
+            break;
+    }
+}
+
+void saveAngleHistograms() {
+    const CollisionStatistics& s = collisionStats;
+    const std::pair<const Histogram*, const char*> files[] = {
+        {&s.scatteringAB, "/scattering_ab.json"},     {&s.scatteringABGain, "/scattering_ab_gain.json"},
+        {&s.scatteringABLoss, "/scattering_ab_loss.json"}, {&s.scatteringAA, "/scattering_aa.json"},
+        {&s.scatteringBB, "/scattering_bb.json"},     {&s.approachAB, "/approach_ab.json"},
+        {&s.approachAA, "/approach_aa.json"},         {&s.approachBB, "/approach_bb.json"},
+    };
+    for (const auto& [histogram, name] : files) histogram->saveJson(solutionFolder + name);
+}
+
+void sampleEnergyProfiles() {
+    const size_t n = static_cast<size_t>(particleCount());
+    std::vector<double>& energies = collisionStats.profileEnergies;
+    std::vector<double>& heights = collisionStats.profileHeights;
+    energies.resize(n);
+    heights.resize(n);
+    // Kinetic energies of the stored velocities, i.e. before the advance below changes
+    // velZ under gravity.
+    for (size_t p = 0; p < n; ++p) {
+        const ParticleMotion& m = sim.motion[p];
+        energies[p] = 0.5 * sim.mass[p] * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ);
+    }
+    advanceAllParticles();
+    for (size_t p = 0; p < n; ++p) heights[p] = sim.motion[p].posZ;
+    collisionStats.logProfile.add(heights, energies);
+    collisionStats.linearProfile.add(heights, energies);
+}
+
+void saveEnergyProfiles() {
+    collisionStats.logProfile.saveJson(solutionFolder + "/log_profile.json");
+    collisionStats.linearProfile.saveJson(solutionFolder + "/linear_profile.json");
+}
+
+bool loadEnergyProfiles() {
+    const std::pair<Histogram*, const char*> files[] = {{&collisionStats.logProfile, "/log_profile.json"},
+                                                        {&collisionStats.linearProfile, "/linear_profile.json"}};
+    for (const auto& [histogram, name] : files) {
+        const std::string path = solutionFolder + name;
+        try {
+            histogram->loadJson(path);
+        } catch (const InputError& e) {
+            reportInputError(path, e.what());
+            return false;
+        }
+    }
+    return true;
+}
