@@ -90,6 +90,13 @@ TEST(OutputsTest, SamplingRunWritesEveryFileInItsFormat) {
     EXPECT_EQ(fileSize(dir.file("velocity/velocity_z.bin")), 10u * N * 8);
     EXPECT_EQ(fileSize(dir.file("velocity/velocity_x0.bin")), 10u * (N - speciesB) * 8);
     EXPECT_EQ(fileSize(dir.file("velocity/velocity_z1.bin")), 10u * speciesB * 8);
+    const std::vector<double> vx = readDoubles(dir.file("velocity/velocity_x.bin"));
+    const std::vector<double> vx1 = readDoubles(dir.file("velocity/velocity_x1.bin"));
+    for (size_t p = 0, k = 0; p < static_cast<size_t>(N); ++p) {
+        if (particles[p]["species"] == 1) {
+            EXPECT_EQ(vx1[k++], vx[p]);  // first sample, species b only
+        }
+    }
     EXPECT_EQ(fileSize(dir.file("velocity/collision_velocity.bin")), 430u * 8);
     EXPECT_EQ(fileSize(dir.file("velocity/particle_collision_velocity.bin")), 860u * 8);
     EXPECT_EQ(fileSize(dir.file("velocity/collision_velocity00.bin")) +

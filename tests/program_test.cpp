@@ -227,6 +227,13 @@ TEST(ProgramTest, FreshRunWritesSnapshotsAndRestartFileInTheirFormats) {
     EXPECT_TRUE(state["truePath"][0].is_boolean());
     EXPECT_EQ(state["runtime"].get<double>(), previousTime);
     EXPECT_EQ(text, state.dump(4));
+
+    // The restart save writes the collision-velocity files whether their logging is on or not.
+    for (const char* name : {"collision_velocity.bin", "collision_velocity00.bin", "collision_velocity11.bin",
+                             "collision_velocity01.bin", "particle_collision_velocity.bin",
+                             "particle_collision_velocity0.bin", "particle_collision_velocity1.bin"}) {
+        EXPECT_EQ(fileSize(dir.file(std::string("velocity/") + name)), 0u) << name;
+    }
 }
 
 TEST(ProgramTest, RunWithNothingLeftToHappenEndsNormally) {
