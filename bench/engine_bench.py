@@ -93,10 +93,14 @@ def main():
                         help="collisions to time per system (default: 3 million, at least 10 per particle)")
     parser.add_argument("--quick", action="store_true", help="only N = 4,000, with a small budget")
     parser.add_argument("--repeat", type=int, default=3, help="timed runs per measurement; the fastest counts")
+    parser.add_argument("--system", action="append", metavar="N:PHI",
+                        help="measure only this system (repeatable), for example 32000:0.3")
     parser.add_argument("--sampling", action="store_true",
                         help="with every statistics output on at its default intervals")
     args = parser.parse_args()
     systems = [s for s in SYSTEMS if s[0] == 4000] if args.quick else SYSTEMS
+    if args.system:
+        systems = [(int(n), float(phi)) for n, phi in (text.split(":") for text in args.system)]
     print(f"{'N':>8} {'phi':>5} {'collisions/s':>14} {'target':>10} {'peak B/particle':>16}")
     with tempfile.TemporaryDirectory(prefix="hardgas-bench-") as workdir:
         for n, phi in systems:

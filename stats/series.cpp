@@ -46,10 +46,11 @@ void sampleCollisionAngle(const CollisionRecord& r) {
 void samplePca(const CollisionRecord& r) {
     const Vec3 d = r.contactJ - r.contactI;
     const double ld = std::sqrt(dot(d, d));
-    const double scale = sim.motion[static_cast<size_t>(r.i)].radius / ld;
+    const Vec3 dHat{d.x / ld, d.y / ld, d.z / ld};
+    const double radius = sim.motion[static_cast<size_t>(r.i)].radius;
     seriesBuffers.pcaBuffer.insert(seriesBuffers.pcaBuffer.end(),
-                                   {static_cast<double>(sim.collisionCount), r.contactI.x + scale * d.x,
-                                    r.contactI.y + scale * d.y, r.contactI.z + scale * d.z});
+                                   {static_cast<double>(sim.collisionCount), r.contactI.x + radius * dHat.x,
+                                    r.contactI.y + radius * dHat.y, r.contactI.z + radius * dHat.z});
 }
 
 // Temperatures from the peculiar kinetic energy (velocities relative to the species' mean
