@@ -33,7 +33,7 @@ static inline void wrapOnce(double& c, double L) {
 
 // Ballistic flight under gravity along -z. The free path grows by the chord of the step,
 // not by the arc length of the parabola.
-static inline void advanceOne(int32_t p) {
+void advanceSingleParticle(int32_t p) {
     ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
     if (m.lastAdvanceTime == sim.simulationTime) return;
     const double dt = sim.simulationTime - m.lastAdvanceTime;
@@ -64,11 +64,11 @@ void advanceParticle(int32_t p) {
     if (config.log_animation) {
         advanceAllParticles();
     } else {
-        advanceOne(p);
+        advanceSingleParticle(p);
     }
 }
 
 void advanceAllParticles() {
     const int32_t n = particleCount();
-    for (int32_t p = 0; p < n; ++p) advanceOne(p);
+    for (int32_t p = 0; p < n; ++p) advanceSingleParticle(p);
 }

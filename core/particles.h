@@ -42,6 +42,8 @@ void resizeParticleStore(int32_t n);
 // so that each recorded frame is one instant.
 void advanceParticle(int32_t p);
 void advanceAllParticles();
+// Only particle p, whatever the animation log needs; for passes over all particles.
+void advanceSingleParticle(int32_t p);
 
 inline constexpr double BOLTZMANN = 1.380649e-23;  // J/K
 

@@ -17,9 +17,6 @@ struct CollisionStatistics {
     Histogram approachAB, approachAA, approachBB;
     // Written and emptied by the restart save.
     std::vector<double> freePathSamples, freeTimeSamples, bottomFreePathSamples;
-    // Kept between profile passes so that a pass over millions of particles does not map
-    // and unmap fresh memory each time.
-    std::vector<double> profileEnergies, profileHeights;
 };
 
 extern CollisionStatistics collisionStats;

@@ -59,24 +59,23 @@ uint64_t Histogram::binOf(double x) const {
     return b;
 }
 
-void Histogram::add(const std::vector<double>& separators, const std::vector<double>& aggregators) {
-    if (separators.size() != aggregators.size()) {
-        throw std::invalid_argument("Separators and Aggregators must have the same size.");
-    }
-    for (size_t m = 0; m < separators.size(); ++m) {
-        const uint64_t b = binOf(separators[m]);
-        if (b == numBins) continue;
-        counts[b] += 1;
-        values[b] += aggregators[m];
-    }
-    num_instances += 1;
-}
-
-void Histogram::addOne(double separator, double aggregator) {
+void Histogram::accumulate(double separator, double aggregator) {
     if (const uint64_t b = binOf(separator); b != numBins) {
         counts[b] += 1;
         values[b] += aggregator;
     }
+}
+
+void Histogram::add(const std::vector<double>& separators, const std::vector<double>& aggregators) {
+    if (separators.size() != aggregators.size()) {
+        throw std::invalid_argument("Separators and Aggregators must have the same size.");
+    }
+    for (size_t m = 0; m < separators.size(); ++m) accumulate(separators[m], aggregators[m]);
+    num_instances += 1;
+}
+
+void Histogram::addOne(double separator, double aggregator) {
+    accumulate(separator, aggregator);
     num_instances += 1;
 }
 

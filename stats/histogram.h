@@ -32,6 +32,8 @@ struct Histogram {
     // numBins for a NaN, which has no bin (and for an accumulator without bins).
     uint64_t binOf(double x) const;
 
+    // One element into its bin without counting a pass: for passes that are not lists.
+    void accumulate(double separator, double aggregator);
     void add(const std::vector<double>& separators, const std::vector<double>& aggregators);
     void addOne(double separator, double aggregator);  // one pass with a single element
     void reset();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <stdexcept>
 
 #include "app/config.h"
@@ -189,6 +190,55 @@ TEST_F(StatisticsTest, SpeciesTemperaturesFromPeculiarVelocities) {
     ASSERT_EQ(record.size(), 7u);
     EXPECT_EQ(record[5], 0.0);
     EXPECT_FALSE(std::isnan(record[6]));
+}
+
+// The profile pass handles one particle at a time; it must give exactly what the three
+// passes give: energies from the stored velocities, then everyone advanced to the clock
+// (under gravity, which changes velZ), then each profile fed in index order.
+TEST(ProfilePassTest, OnePassEqualsEnergiesThenAdvanceThenAdd) {
+    resetAll();
+    setupBox(64, 1.0, 4, true, 9.81);
+    config.min_radius = 0.01;
+    config.profile_num_bins = 7;
+    buildAccumulators();
+    std::mt19937_64 random(9);
+    std::uniform_real_distribution<double> height(0.02, 0.98), speed(-2.0, 2.0);
+    for (int32_t p = 0; p < 64; ++p) {
+        placeParticle(p, {height(random), height(random), height(random)}, {speed(random), speed(random), speed(random)},
+                      0.01, 1.0 + p % 3);
+    }
+    sim.simulationTime = 0.05;  // everyone flew since t = 0
+    const CollisionStatistics before = collisionStats;
+    const auto motionBefore = sim.motion;
+    const auto pathBefore = sim.freePath;
+    const auto timeBefore = sim.freeTime;
+
+    sampleEnergyProfiles();
+    const CollisionStatistics onePass = collisionStats;
+    const auto motionAfter = sim.motion;
+
+    collisionStats = before;
+    sim.motion = motionBefore;
+    sim.freePath = pathBefore;
+    sim.freeTime = timeBefore;
+    std::vector<double> energies, heights;
+    for (int32_t p = 0; p < 64; ++p) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+        energies.push_back(0.5 * sim.mass[static_cast<size_t>(p)] * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ));
+    }
+    advanceAllParticles();
+    for (const ParticleMotion& m : sim.motion) heights.push_back(m.posZ);
+    collisionStats.logProfile.add(heights, energies);
+    collisionStats.linearProfile.add(heights, energies);
+
+    for (const auto& [a, b] : {std::pair{&onePass.logProfile, &collisionStats.logProfile},
+                               std::pair{&onePass.linearProfile, &collisionStats.linearProfile}}) {
+        EXPECT_EQ(a->counts, b->counts);
+        EXPECT_EQ(a->values, b->values);  // bit for bit
+        EXPECT_EQ(a->num_instances, 1u);
+        EXPECT_EQ(b->num_instances, 1u);
+    }
+    for (size_t p = 0; p < 64; ++p) EXPECT_EQ(motionAfter[p].velZ, sim.motion[p].velZ);
 }
 
 }  // namespace
