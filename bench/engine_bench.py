@@ -3,12 +3,15 @@
 
 For each system it builds a monodisperse periodic gas with hardgas-init (cells as small as
 the diameter allows), equilibrates it for a few collisions per particle, then continues it
-with every optional output off (with --sampling: every statistics output on at its default
-intervals): with no collisions to do (start-up and the final save only) and with a budget
-of collisions, each several times, keeping the fastest. The rate is the budget over the
-difference of the two wall times, so loading, cell building, the first predictions and the
-final save are not counted. Peak memory is the largest resident set of any of the runs,
-loading included.
+with every optional output off: with no collisions to do (start-up and the final save
+only) and with a budget of collisions, each several times, keeping the fastest. The rate is
+the budget over the difference of the two wall times, so loading, cell building, the first
+predictions and the final save are not counted. Peak memory is the largest resident set of
+any of the runs, loading included.
+
+--sampling switches every statistics output on at its default intervals; --restart-saves
+writes last_state.json every 500,000 collisions (its default), which also drains the
+free-path and collision-velocity samples to their files.
 """
 
 import argparse
@@ -62,11 +65,13 @@ def fastest(binary_args, folder, repeat):
     return min(t for t, _ in runs), max(m for _, m in runs)
 
 
-def measure(build, n, phi, budget, workdir, repeat, sampling):
+def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves):
     folder = os.path.join(workdir, f"n{n}_phi{phi}")
     equilibrated = EQUILIBRATION_PER_PARTICLE * n
-    quiet = ["--set", "log_state=false", "--set", "save_last_state_every=2147483647",
-             "--set", "collision_progress_every=1000000000", "--set", "check_alter_every=2147483647"]
+    quiet = ["--set", "log_state=false", "--set", "collision_progress_every=1000000000",
+             "--set", "check_alter_every=2147483647"]
+    if not restart_saves:
+        quiet += ["--set", "save_last_state_every=2147483647"]
     if sampling:
         quiet += [option for key in SAMPLING for option in ("--set", key)]
     subprocess.run([os.path.join(build, "hardgas-init"), folder, "-n", str(n), "-p", str(phi), "--seed", "1",
@@ -89,6 +94,9 @@ def main():
                         help="collisions to time per system (default: 3 million, at least 10 per particle)")
     parser.add_argument("--quick", action="store_true", help="only N = 4,000, with a small budget")
     parser.add_argument("--repeat", type=int, default=3, help="timed runs per measurement; the fastest counts")
+    parser.add_argument("--restart-saves", action="store_true",
+                        help="keep the restart save at its default interval (it also writes the free-path and "
+                             "collision-velocity samples, which otherwise pile up in memory)")
     parser.add_argument("--system", action="append", metavar="N:PHI",
                         help="measure only this system (repeatable), for example 32000:0.3")
     parser.add_argument("--sampling", action="store_true",
@@ -101,7 +109,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="hardgas-bench-") as workdir:
         for n, phi in systems:
             budget = args.collisions or (200_000 if args.quick else max(3_000_000, 10 * n))
-            rate, per_particle = measure(args.build, n, phi, budget, workdir, args.repeat, args.sampling)
+            rate, per_particle = measure(args.build, n, phi, budget, workdir, args.repeat, args.sampling,
+                                         args.restart_saves)
             target = TARGETS.get((n, phi))
             target_text = f"{target:,}" if target else "-"
             print(f"{n:>8,} {phi:>5} {rate:>14,.0f} {target_text:>10} {per_particle:>16,.0f}", flush=True)
