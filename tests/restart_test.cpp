@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "app/console.h"
+#include "core/particles.h"
+#include "persist/last_state.h"
 #include "tests/support.h"
 
 using namespace testing_support;
@@ -61,6 +63,43 @@ TEST(RestartTest, SavedStateIsRestoredExactly) {
     continueTo(dir.path, 300);  // the budget is already spent: the loop ends at once
     ASSERT_EQ(runHardgas(dir.path).status, 0);
     EXPECT_EQ(readFile(dir.file("last_state.json")), saved);
+}
+
+// last_state.json is written as text without building a document; it must read exactly
+// like the JSON library's own printing, also for numbers whose form is unusual.
+TEST(RestartTest, RestartFileTextIsTheLibrarysPrinting) {
+    TempDir dir;
+    resetAll(dir.path);
+    setupBox(3, 1e300, 1);
+    const double values[] = {-0.0, 5.0, 1e300, 4.9e-324, 1e-5, 123456789012345680.0, 0.1, -2.5e-7, 1e16};
+    for (int32_t p = 0; p < 3; ++p) {
+        placeParticle(p, {values[3 * p], values[(3 * p + 1) % 9], values[(3 * p + 2) % 9]},
+                      {values[(3 * p + 4) % 9], values[(3 * p + 5) % 9], values[(3 * p + 6) % 9]}, 1.0, 1.0);
+        sim.motion[static_cast<size_t>(p)].lastAdvanceTime = 1e-9;  // nothing to advance
+        sim.freePath[static_cast<size_t>(p)] = values[(p + 7) % 9];
+        sim.freeTime[static_cast<size_t>(p)] = values[(p + 8) % 9];
+        sim.truePath[static_cast<size_t>(p)] = p % 2;
+    }
+    sim.simulationTime = 1e-9;
+    sim.collisionCount = UINT64_MAX;
+    saveLastState();
+
+    json expected = json::object();
+    expected["collision_count"] = UINT64_MAX;
+    expected["runtime"] = 1e-9;
+    for (const char* key : {"posX", "posY", "posZ", "velX", "velY", "velZ", "freePath", "freeTime", "truePath"}) {
+        expected[key] = json::array();
+    }
+    for (size_t p = 0; p < 3; ++p) {
+        const ParticleMotion& m = sim.motion[p];
+        for (const auto& [key, v] : {std::pair{"posX", m.posX}, {"posY", m.posY}, {"posZ", m.posZ}, {"velX", m.velX},
+                                     {"velY", m.velY}, {"velZ", m.velZ}, {"freePath", sim.freePath[p]},
+                                     {"freeTime", sim.freeTime[p]}}) {
+            expected[key].push_back(v);
+        }
+        expected["truePath"].push_back(sim.truePath[p] != 0);
+    }
+    EXPECT_EQ(readFile(dir.file("last_state.json")), expected.dump(4));
 }
 
 TEST(RestartTest, SameInputsGiveIdenticalOutputs) {
