@@ -33,6 +33,8 @@ PairKind pairKind(int32_t speciesI, int32_t speciesJ) {
 }
 
 
+double clampedAcos(double cosine) { return std::acos(std::max(-1.0, std::min(1.0, cosine))); }
+
 double scatteringAngle(const Vec3& velIBefore, const Vec3& velJBefore, const Vec3& velIAfter, const Vec3& velJAfter) {
     const Vec3 g = velIBefore - velJBefore;
     const Vec3 h = velIAfter - velJAfter;
@@ -48,7 +50,7 @@ double approachAngle(const Vec3& velIBefore, const Vec3& velJBefore, const Vec3&
     const double lu = std::hypot(u.x, u.y, u.z);
     const double lw = std::hypot(w.x, w.y, w.z);
     if (lu < 1e-40 || lw < 1e-40) return 0.0;
-    return std::acos(std::max(-1.0, std::min(1.0, dot(u, w) / (lu * lw))));
+    return clampedAcos(dot(u, w) / (lu * lw));
 }
 
 // Only a flight that began at a collision is a free path; the first flight after a fresh

@@ -30,6 +30,8 @@ void buildAccumulators();
 enum class PairKind { Unlike, AA, BB };
 PairKind pairKind(int32_t speciesI, int32_t speciesJ);
 
+// Rounding can carry a cosine computed from vectors a hair beyond [-1, 1].
+double clampedAcos(double cosine);
 // Angle between the relative velocities before and after, in [0, pi].
 double scatteringAngle(const Vec3& velIBefore, const Vec3& velJBefore, const Vec3& velIAfter, const Vec3& velJAfter);
 // The same angle from j's side, 0 when either relative velocity vanishes.

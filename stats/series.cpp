@@ -16,8 +16,6 @@ SeriesBuffers seriesBuffers;
 void resetSeriesBuffers() { seriesBuffers = SeriesBuffers{}; }
 
 
-static double clampedAcos(double c) { return std::acos(std::max(-1.0, std::min(1.0, c))); }
-
 void sampleCollisionAngle(const CollisionRecord& r) {
     const Vec3& a = r.velIBefore;
     const Vec3& b = r.velJBefore;
