@@ -1,5 +1,6 @@
 #include "core/schedule.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "app/config.h"
