@@ -1,5 +1,6 @@
 #include "app/config.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
@@ -62,6 +63,12 @@ std::string intervalProblem(const SimulationConfig& c, bool multiSpecies) {
     return "";
 }
 
+void raiseStateFlushToSnapshotInterval(SimulationConfig& c) {
+    if (static_cast<uint64_t>(c.flush_state_buffer_every) < c.save_particles_state_every) {
+        c.flush_state_buffer_every = static_cast<int32_t>(std::min<uint64_t>(c.save_particles_state_every, INT32_MAX));
+    }
+}
+
 // The keys in the order in which they are read; the gravity rule sits between them
 // because it must stop the load before the domain is even looked at.
 static void readConfig(const json& doc) {
@@ -99,9 +106,7 @@ static void readConfig(const json& doc) {
     readOptional(doc, "reset_stats", c.reset_stats);
     readOptional(doc, "save_particles_state_every", c.save_particles_state_every);
     readOptional(doc, "flush_state_buffer_every", c.flush_state_buffer_every);
-    if (static_cast<uint64_t>(c.flush_state_buffer_every) < c.save_particles_state_every) {
-        c.flush_state_buffer_every = static_cast<int32_t>(std::min<uint64_t>(c.save_particles_state_every, INT32_MAX));
-    }
+    raiseStateFlushToSnapshotInterval(c);
 
     readOptional(doc, "profile_num_bins", c.profile_num_bins);
     requirePositive(c.profile_num_bins >= 1, "profile_num_bins", "at least 1", std::to_string(c.profile_num_bins));

@@ -54,6 +54,8 @@ struct SimulationConfig {
     bool log_velocity = false;
     double bottom_free_path_divisor = 100.0;
 
+    bool operator==(const SimulationConfig&) const = default;
+
     // Derived at load.
     double cellSize = 0.0;
 };
@@ -72,6 +74,10 @@ bool loadConfig();
 // otherwise the complaint about the first one that is not. The schedule divides by these
 // intervals, so a zero must never reach it.
 std::string intervalProblem(const SimulationConfig& c, bool multiSpecies);
+
+// Snapshots are written no more often than they are taken: a flush interval below the
+// snapshot interval is raised to it (compared as unsigned values).
+void raiseStateFlushToSnapshotInterval(SimulationConfig& c);
 
 // Ends the process on an unrecoverable condition: "\nERROR: " + message on standard output.
 [[noreturn]] void fatalError(const std::string& message);

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "app/alterations.h"
 #include "app/config.h"
 #include "app/console.h"
 #include "app/particle_config.h"
@@ -13,6 +14,7 @@
 #include "core/particles.h"
 #include "core/prediction.h"
 #include "core/processing.h"
+#include "persist/animation_log.h"
 #include "persist/last_state.h"
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
@@ -42,12 +44,14 @@ static void writeEndOfRunFiles() {
     // state.json and state.bin out of step with what the run sampled.
     if (config.log_state) bufferStateSnapshot();
     if (!stateSnapshotBuffer().empty()) flushStateSnapshots();
-    // Samples taken since the last flush or save interval belong to this run too.
-    if (config.sample_collision_angle) flushCollisionAngles();
+    // Samples taken since the last flush or save interval belong to this run too, also
+    // when alter.json has switched their sampling off in the meantime.
+    if (config.sample_collision_angle || !seriesBuffers.collisionAngleBuffer.empty()) flushCollisionAngles();
     if (config.sample_pca) flushPca();
     if (speciesTables.multiSpecies) flushSpeciesTemperature();
     if (config.sample_scattering_angle) saveAngleHistograms();
     saveEnergyProfiles();
+    if (config.log_animation) writeAnimationLog();
 #ifndef NDEBUG
     if (std::string problem = checkSystem(); !problem.empty()) fatalError("Inconsistent system: " + problem);
 #endif
@@ -86,8 +90,18 @@ int runSimulation() {
             continue;
         }
         processEvent(event);
+        // A stale collision popped while the count sits on a multiple polls once more;
+        // applying the same file twice changes nothing but a profile reset.
+        if (event.type == Collision && sim.collisionCount % static_cast<uint64_t>(config.check_alter_every) == 0) {
+            applyAlterations();
+            if (alterations.stopRequested) {
+                std::cout << RED << "\nStopping..." << RESET;
+                break;
+            }
+        }
     }
 
     writeEndOfRunFiles();
+    if (alterations.stopRequested) std::cout << RED << " Done.\n" << RESET;
     return 0;
 }

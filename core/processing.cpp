@@ -7,6 +7,7 @@
 #include "core/collision.h"
 #include "core/particles.h"
 #include "core/prediction.h"
+#include "persist/animation_log.h"
 
 // Moves the particle into the neighbouring cell and onto the shared face exactly, so that
 // rounding never leaves it on the wrong side of the face it just crossed.
@@ -83,9 +84,16 @@ void processEvent(const Event& event) {
     }
     if (!isEventCurrent(event)) return;
 
+    const bool animate = config.log_animation;
+    if (animate) {
+        // Every frame of the log is one instant: the whole system at the old clock.
+        advanceAllParticles();
+        beginAnimationEntry(event);
+    }
     sim.simulationTime = event.time;
     advanceParticle(event.i);
     if (event.j != -1) advanceParticle(event.j);
+    if (animate) recordAnimationPositions(event);
 
     switch (event.type) {
         case Collision:
@@ -113,4 +121,5 @@ void processEvent(const Event& event) {
         sim.eventCount[static_cast<size_t>(event.j)] += 1;
         predictNextEvent(event.j);
     }
+    if (animate) completeAnimationEntry(event);
 }

@@ -17,18 +17,12 @@ namespace {
 const double PI = 3.141592653589793;
 const int32_t N = 40;
 
-void setKeys(const std::string& folder, const json& values) {
-    json c = readJson(folder + "/config.json");
-    c.update(values);
-    writeJson(folder + "/config.json", c);
-}
-
 // Two species, every statistics output on; 430 collisions, so that the last flush
 // intervals end before the run does.
 void makeSamplingRun(const std::string& folder) {
     initFolder(folder, {"-n", std::to_string(N), "-p", "0.1", "--fraction-b", "0.4", "--mass-b", "8e-26", "--seed",
                         "11", "--max-collisions", "430"});
-    setKeys(folder, {{"log_state", false},
+    setConfigKeys(folder, {{"log_state", false},
                      {"sample_scattering_angle", true},
                      {"save_scattering_angle_every", 200},
                      {"sample_collision_angle", true},
@@ -136,7 +130,7 @@ TEST(OutputsTest, ContinuedRunResumesProfilesRestartsAnglesAndAppendsSeries) {
     TempDir dir;
     makeSamplingRun(dir.path);
     ASSERT_EQ(runHardgas(dir.path).status, 0);
-    setKeys(dir.path, {{"mode", "continue"}, {"max_collision_count", 600}});
+    setConfigKeys(dir.path, {{"mode", "continue"}, {"max_collision_count", 600}});
     ASSERT_EQ(runHardgas(dir.path).status, 0);
     EXPECT_EQ(instances(dir.file("log_profile.json")), 6u);  // 4 restored + 500, 600
     EXPECT_EQ(instances(dir.file("scattering_ab.json")) + instances(dir.file("scattering_aa.json")) +
@@ -149,7 +143,7 @@ TEST(OutputsTest, ContinuedRunResumesProfilesRestartsAnglesAndAppendsSeries) {
 
     // A profile written with another bin count is refused before anything is touched.
     const std::string restart = readFile(dir.file("last_state.json"));
-    setKeys(dir.path, {{"max_collision_count", 700}, {"profile_num_bins", 50}});
+    setConfigKeys(dir.path, {{"max_collision_count", 700}, {"profile_num_bins", 50}});
     RunResult r = runHardgas(dir.path);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error in " + dir.file("log_profile.json") +
@@ -157,7 +151,7 @@ TEST(OutputsTest, ContinuedRunResumesProfilesRestartsAnglesAndAppendsSeries) {
                          "with another profile_num_bins?)\n");
     EXPECT_EQ(readFile(dir.file("last_state.json")), restart);
     // Unless the profiles are not to be resumed at all.
-    setKeys(dir.path, {{"reset_stats", true}});
+    setConfigKeys(dir.path, {{"reset_stats", true}});
     r = runHardgas(dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(instances(dir.file("log_profile.json")), 1u);  // 700 only

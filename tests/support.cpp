@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/alterations.h"
 #include "app/config.h"
 #include "app/particle_config.h"
 #include "core/cells.h"
@@ -15,6 +16,7 @@
 #include "core/particles.h"
 #include "core/prediction.h"
 #include "core/processing.h"
+#include "persist/animation_log.h"
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
@@ -34,6 +36,8 @@ void resetAll(const std::string& folder) {
     resetSeriesBuffers();
     resetVelocityLogs();
     resetRandomGenerator();
+    resetAlterations();
+    resetAnimationLog();
     solutionFolder = folder;
 }
 
@@ -188,6 +192,12 @@ void initFolder(const std::string& folder, const std::vector<std::string>& optio
     args.insert(args.end(), options.begin(), options.end());
     const RunResult r = runCommand(args);
     ASSERT_EQ(r.status, 0) << r.err;
+}
+
+void setConfigKeys(const std::string& folder, const nlohmann::json& values) {
+    nlohmann::json c = readJson(folder + "/config.json");
+    c.update(values);
+    writeJson(folder + "/config.json", c);
 }
 
 std::vector<double> readDoubles(const std::string& path) {

@@ -62,6 +62,8 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 nlohmann::json readJson(const std::string& path);
 void writeJson(const std::string& path, const nlohmann::json& value);
+// Overwrites (or adds) keys of folder/config.json.
+void setConfigKeys(const std::string& folder, const nlohmann::json& values);
 uintmax_t fileSize(const std::string& path);
 // A binary sample file as its doubles.
 std::vector<double> readDoubles(const std::string& path);
