@@ -110,7 +110,7 @@ ProcessedEvent processNextCurrentEvent() {
         const int32_t countBefore = sim.eventCount[static_cast<size_t>(event.i)];
         processEvent(event);
         if (sim.eventCount[static_cast<size_t>(event.i)] != countBefore) {
-            return ProcessedEvent{event.type, event.i, event.j, event.time};
+            return ProcessedEvent{event.type, event.i, event.j, event.time, event.push};
         }
     }
     ADD_FAILURE() << "no event can happen any more";

@@ -30,6 +30,7 @@ struct ProcessedEvent {
     int32_t type;
     int32_t i, j;
     double time;
+    uint64_t push = 0;
 };
 ProcessedEvent processNextCurrentEvent();
 
