@@ -1,0 +1,303 @@
+"""Tests of tools/hardgas_io.py, tools/hardgas-plot and the shipped examples, against
+real runs of the built simulator.
+
+    python3 tests/tools_test.py --hardgas build/hardgas --init build/hardgas-init [--example NAME] [--no-plot]
+        [unittest arguments, e.g. ReaderTest]
+"""
+
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+import numpy as np  # noqa: E402
+
+import hardgas_io as hio  # noqa: E402
+
+PLOT = os.path.join(ROOT, "tools", "hardgas-plot")
+OPTIONS = argparse.Namespace(hardgas=None, init=None, example=None, no_plot=False)
+
+SMALL_RUN = dict(particles=60, collisions=2000, stats_every=50, species_stats_every=50)
+
+
+def run_hardgas(folder):
+    done = subprocess.run([OPTIONS.hardgas, folder], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                          timeout=600)
+    if done.returncode != 0:
+        raise AssertionError(f"hardgas {folder} ended with status {done.returncode}: {done.stderr}")
+
+
+def make_small_run(folder):
+    """Two species between thermal walls under gravity, with every output switched on, at
+    intervals that do not divide each other so that the end-of-run writes matter."""
+    settings = {
+        "collision_progress_every": 1000, "save_last_state_every": 500,
+        "save_particles_state_every": 70, "flush_state_buffer_every": 300,
+        "stats_after": 0, "stats_every": SMALL_RUN["stats_every"], "flush_stats_every": 500,
+        "species_stats_every": SMALL_RUN["species_stats_every"], "flush_species_stats_every": 700,
+        "sample_scattering_angle": True, "save_scattering_angle_every": 500,
+        "sample_collision_angle": True, "flush_collision_angle_buffer_every": 700,
+        "sample_pca": True, "flush_pca_buffer_every": 700,
+        "log_free_path": True, "log_collision_velocity": True, "log_velocity": True,
+    }
+    command = [OPTIONS.init, folder, "-n", str(SMALL_RUN["particles"]), "-p", "0.05", "--fraction-b", "0.5",
+               "--diameter-b", "4.4e-10", "--mass-b", "6.6e-26", "--walls", "diffusive", "-g", "1e12",
+               "--max-collisions", str(SMALL_RUN["collisions"])]
+    for key, value in settings.items():
+        command += ["--set", f"{key}={json.dumps(value)}"]
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, timeout=60)
+    run_hardgas(folder)
+
+
+def png_size(path):
+    """Width and height from the IHDR chunk, after checking the PNG signature."""
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        raise AssertionError(f"{path} is not a PNG file")
+    return struct.unpack(">II", head[16:24])
+
+
+class SmallRunCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="hardgas-tools-")
+        cls.folder = os.path.join(cls.tmp, "run")
+        make_small_run(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+
+class ReaderTest(SmallRunCase):
+    def test_snapshots_agree_with_state_json_and_the_restart_file(self):
+        meta = hio.read_state_json(self.folder)
+        snaps = hio.read_state(self.folder)
+        n = SMALL_RUN["particles"]
+        self.assertEqual(meta["num_molecules"], n)
+        self.assertGreater(meta["states_saved"], 1)
+        self.assertEqual(len(snaps), meta["states_saved"])
+        self.assertEqual(snaps.frames.shape, (meta["states_saved"], n, 6))
+        self.assertEqual(os.path.getsize(os.path.join(self.folder, "state.bin")), 8 * len(snaps) * (1 + 6 * n))
+        self.assertTrue(np.all(np.diff(snaps.times) >= 0))
+        # The end of a run takes its last snapshot and its restart state at the same instant.
+        last = hio.read_last_state(self.folder)
+        self.assertEqual(last.collision_count, SMALL_RUN["collisions"])
+        self.assertEqual(snaps.times[-1], last.runtime)
+        np.testing.assert_array_equal(snaps.frames[-1, :, :3], last.position)
+        np.testing.assert_array_equal(snaps.frames[-1, :, 3:], last.velocity)
+
+    def test_per_collision_series_hold_one_record_per_collision(self):
+        c = SMALL_RUN["collisions"]
+        angles = hio.read_collision_angles(self.folder)
+        self.assertEqual(angles.shape, (c, 6))
+        np.testing.assert_array_equal(angles[:, 0], np.arange(1, c + 1))
+        self.assertTrue(set(np.unique(angles[:, 1:3])) <= {0.0, 1.0})
+        self.assertTrue(np.all((angles[:, 5] >= np.pi / 2) & (angles[:, 5] <= np.pi)))
+        pca = hio.read_pca(self.folder)
+        self.assertEqual(pca.shape, (c, 4))
+        np.testing.assert_array_equal(pca[:, 0], np.arange(1, c + 1))
+
+        velocities = hio.read_collision_velocities(self.folder)
+        self.assertEqual(velocities["collision_velocity"].shape, (c,))
+        self.assertTrue(np.all(velocities["collision_velocity"] > 0))
+        self.assertEqual(velocities["particle_collision_velocity"].shape, (c, 2))
+        self.assertEqual(sum(len(velocities[f"collision_velocity{p}"]) for p in ("00", "11", "01")), c)
+        self.assertEqual(len(velocities["particle_collision_velocity0"]) +
+                         len(velocities["particle_collision_velocity1"]), 2 * c)
+
+    def test_sampled_series_have_the_configured_number_of_records(self):
+        c, n = SMALL_RUN["collisions"], SMALL_RUN["particles"]
+        temps = hio.read_species_temperature(self.folder)
+        every = SMALL_RUN["species_stats_every"]
+        self.assertEqual(temps.shape, (c // every, 3))
+        np.testing.assert_array_equal(temps[:, 0], np.arange(every, c + 1, every))
+        self.assertTrue(np.all(temps[:, 1:] > 0))
+
+        particles = hio.read_particles(self.folder)
+        vx = hio.read_velocity(self.folder, "x")
+        self.assertEqual(vx.shape, (c // n, n))
+        for s in (0, 1):
+            vz = hio.read_velocity(self.folder, "z", species=s)
+            self.assertEqual(vz.shape, (c // n, particles.count(s)))
+        np.testing.assert_array_equal(hio.read_velocity(self.folder, "x", species=1), vx[:, particles.species == 1])
+
+        paths = hio.read_free_paths(self.folder)
+        self.assertEqual(len(paths["free_path"]), len(paths["free_time"]))
+        self.assertGreater(len(paths["free_path"]), c)
+        self.assertTrue(np.all(paths["free_path"] > 0))
+
+    def test_histograms_count_every_sample(self):
+        c, n = SMALL_RUN["collisions"], SMALL_RUN["particles"]
+        totals = {p: hio.read_histogram(os.path.join(self.folder, f"scattering_{p}.json")).total
+                  for p in ("aa", "bb", "ab")}
+        self.assertEqual(sum(totals.values()), c)
+        self.assertEqual(hio.read_histogram(os.path.join(self.folder, "scattering_ab_loss.json")).total, totals["ab"])
+        profile = hio.read_histogram(os.path.join(self.folder, "linear_profile.json"))
+        passes = c // SMALL_RUN["stats_every"]
+        self.assertEqual(profile.num_instances, passes)
+        self.assertEqual(profile.total, passes * n)
+        self.assertEqual(len(profile.edges), len(profile.counts) + 1)
+
+    def test_existing_outputs_lists_what_a_run_wrote(self):
+        found = hio.existing_outputs(self.folder)
+        for name in ("last_state.json", "state.bin", "linear_profile.json", "collision_angle.bin",
+                     "free/free_path.bin", "velocity/velocity_x.bin"):
+            self.assertIn(name, found)
+        self.assertNotIn("animation_entries.json", found)
+
+
+class TruncationTest(SmallRunCase):
+    def copy_of_run(self):
+        folder = tempfile.mkdtemp(dir=self.tmp)
+        shutil.copytree(self.folder, folder, dirs_exist_ok=True)
+        return folder
+
+    @staticmethod
+    def cut(path, nbytes):
+        os.truncate(path, os.path.getsize(path) - nbytes)
+
+    def test_a_partial_record_is_reported_with_the_file_name(self):
+        folder = self.copy_of_run()
+        for name, reader in (("collision_angle.bin", hio.read_collision_angles),
+                             ("species_temperature.bin", hio.read_species_temperature),
+                             ("velocity/velocity_x.bin", lambda f: hio.read_velocity(f, "x")),
+                             ("velocity/particle_collision_velocity.bin", hio.read_collision_velocities),
+                             ("state.bin", hio.read_state)):
+            with self.subTest(name=name):
+                self.cut(os.path.join(folder, name), 8)
+                with self.assertRaises(hio.OutputFileError) as caught:
+                    reader(folder)
+                self.assertIn(os.path.join(folder, name), str(caught.exception))
+                self.assertIn("truncated", str(caught.exception))
+
+    def test_state_bin_shorter_than_states_saved_is_reported(self):
+        folder = self.copy_of_run()
+        record = 8 * (1 + 6 * SMALL_RUN["particles"])
+        self.cut(os.path.join(folder, "state.bin"), record)
+        with self.assertRaises(hio.OutputFileError) as caught:
+            hio.read_state(folder)
+        self.assertIn("states_saved", str(caught.exception))
+        self.assertIn("state.bin", str(caught.exception))
+
+    def test_histogram_with_inconsistent_lists_is_reported(self):
+        folder = self.copy_of_run()
+        path = os.path.join(folder, "approach_aa.json")
+        with open(path) as f:
+            doc = json.load(f)
+        doc["counts"].pop()
+        with open(path, "w") as f:
+            json.dump(doc, f)
+        with self.assertRaises(hio.OutputFileError) as caught:
+            hio.read_histogram(path)
+        self.assertIn(path, str(caught.exception))
+
+
+class PlotTest(SmallRunCase):
+    EXPECTED = {"linear_profile.png", "log_profile.png", "angles.png", "collision_angle.png", "velocity.png",
+                "collision_velocity.png", "free_path.png", "species_temperature.png", "snapshot.png"}
+
+    def plot(self, *args):
+        return subprocess.run([PLOT, *args], capture_output=True, text=True, timeout=300)
+
+    def test_writes_a_png_for_every_output(self):
+        out = os.path.join(self.tmp, "figures")
+        done = self.plot(self.folder, "--out", out)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(set(os.listdir(out)), self.EXPECTED)
+        for name in self.EXPECTED:
+            path = os.path.join(out, name)
+            width, height = png_size(path)
+            self.assertGreaterEqual(min(width, height), 300, name)
+            self.assertGreater(os.path.getsize(path), 5000, name)
+        self.assertIn(f"collisions      {SMALL_RUN['collisions']:,}", done.stdout)
+        self.assertIn("particles       60 (species a: 30, species b: 30)", done.stdout)
+        self.assertIn(os.path.abspath(out), done.stdout)
+
+    def test_default_output_folder_is_plots_inside_the_run(self):
+        done = self.plot(self.folder)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(set(os.listdir(os.path.join(self.folder, "plots"))), self.EXPECTED)
+
+    def test_a_folder_without_outputs_fails_clearly(self):
+        empty = tempfile.mkdtemp(dir=self.tmp)
+        inputs_only = os.path.join(self.tmp, "inputs-only")
+        subprocess.run([OPTIONS.init, inputs_only, "-n", "10", "-p", "0.1"], check=True, stdout=subprocess.DEVNULL)
+        for folder in (empty, inputs_only, os.path.join(self.tmp, "missing")):
+            with self.subTest(folder=folder):
+                done = self.plot(folder)
+                self.assertEqual(done.returncode, 1)
+                self.assertIn(folder, done.stderr)
+                self.assertFalse(os.path.exists(os.path.join(folder, "plots")))
+        self.assertIn("no output", self.plot(empty).stderr)
+
+    def test_a_truncated_file_fails_the_run_but_not_the_other_figures(self):
+        folder = os.path.join(self.tmp, "truncated")
+        shutil.copytree(self.folder, folder)
+        path = os.path.join(folder, "velocity", "velocity_x.bin")
+        os.truncate(path, os.path.getsize(path) - 8)
+        done = self.plot(folder)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(path, done.stderr)
+        written = set(os.listdir(os.path.join(folder, "plots")))
+        self.assertNotIn("velocity.png", written)
+        self.assertIn("snapshot.png", written)
+
+
+class ExampleTest(unittest.TestCase):
+    """One shipped example, run to completion with a smaller collision budget."""
+
+    COLLISIONS = 30000
+
+    def test_example_runs_to_completion(self):
+        if OPTIONS.example is None:
+            self.skipTest("no --example given")
+        source = os.path.join(ROOT, "examples", OPTIONS.example)
+        self.assertTrue(os.path.isfile(os.path.join(source, "README.md")))
+        tmp = tempfile.mkdtemp(prefix="hardgas-example-")
+        self.addCleanup(shutil.rmtree, tmp, True)
+        folder = os.path.join(tmp, OPTIONS.example)
+        shutil.copytree(source, folder)
+        config = hio.read_config(folder)
+        config["max_collision_count"] = self.COLLISIONS
+        # Keep the height profiles in the shortened run.
+        config["stats_after"] = min(config.get("stats_after", 50000000), self.COLLISIONS // 3)
+        with open(os.path.join(folder, "config.json"), "w") as f:
+            json.dump(config, f, indent=4)
+
+        run_hardgas(folder)
+        last = hio.read_last_state(folder)
+        self.assertEqual(last.collision_count, self.COLLISIONS)
+        self.assertEqual(len(hio.read_state(folder)), hio.read_state_json(folder)["states_saved"])
+        self.assertGreater(hio.read_histogram(os.path.join(folder, "linear_profile.json")).num_instances, 0)
+        if OPTIONS.no_plot:
+            return
+        done = subprocess.run([PLOT, folder], capture_output=True, text=True, timeout=300)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = os.listdir(os.path.join(folder, "plots"))
+        self.assertIn("snapshot.png", figures)
+        self.assertIn("linear_profile.png", figures)
+
+
+def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--hardgas", required=True)
+    parser.add_argument("--init", required=True)
+    parser.add_argument("--example")
+    parser.add_argument("--no-plot", action="store_true")
+    options, rest = parser.parse_known_args()
+    vars(OPTIONS).update(vars(options))
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
