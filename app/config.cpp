@@ -2,15 +2,22 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
+#include <unistd.h>
 
 #include "app/console.h"
 #include "app/json_input.h"
+#include "core/cells.h"
+#include "core/events.h"
 #include "core/particles.h"
 #include "stats/collision_stats.h"
 
 static constexpr int32_t MAX_PROFILE_BINS = 10'000'000;
+// Cells are numbered by signed 32-bit integers: 1290^3 is the largest cube below 2^31.
+static constexpr int32_t MAX_CELLS_PER_DIMENSION = 1290;
 
 SimulationConfig config;
 std::string solutionFolder = "temp";
@@ -63,6 +70,40 @@ std::string intervalProblem(const SimulationConfig& c, bool multiSpecies) {
     return "";
 }
 
+double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension) {
+    // Per particle: its arrays, and the queue, which holds up to purge_queue_above (1.2 by
+    // default) events per particle and was measured at about two between purges.
+    const double perParticle = sizeof(ParticleMotion) + 3 * sizeof(double) + sizeof(uint8_t) +
+                               6 * sizeof(int32_t) + 2.0 * (sizeof(Event) + sizeof(EventKey));
+    const double cells = static_cast<double>(cellsPerDimension) * static_cast<double>(cellsPerDimension) *
+                         static_cast<double>(cellsPerDimension);
+    return perParticle * static_cast<double>(numMolecules) + sizeof(Cell) * cells;
+}
+
+static double physicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? static_cast<double>(pages) * static_cast<double>(pageSize) : 0.0;
+}
+
+static std::string gigabytes(double bytes) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << bytes / 1e9 << " GB";
+    return text.str();
+}
+
+// A mistyped num_molecules or cells_per_dimension must be refused before the arrays are
+// sized: asking for hundreds of gigabytes ends in an out-of-memory kill, not a message.
+static void checkRunFitsInMemory(const SimulationConfig& c) {
+    const double needed = estimatedRunMemory(c.num_molecules, c.cells_per_dimension);
+    const double available = physicalMemoryBytes();
+    if (available > 0.0 && needed > available) {
+        throw InputError("key \"num_molecules\": " + std::to_string(c.num_molecules) + " particles on " +
+                         std::to_string(c.cells_per_dimension) + "^3 cells need about " + gigabytes(needed) +
+                         " of memory, more than this machine has (" + gigabytes(available) + ")");
+    }
+}
+
 void raiseStateFlushToSnapshotInterval(SimulationConfig& c) {
     if (static_cast<uint64_t>(c.flush_state_buffer_every) < c.save_particles_state_every) {
         c.flush_state_buffer_every = static_cast<int32_t>(std::min<uint64_t>(c.save_particles_state_every, INT32_MAX));
@@ -81,7 +122,7 @@ static void readConfig(const json& doc) {
     c.reflective_z = asBool(requireKey(doc, "reflective_z", "reflective_z"), "reflective_z");
     c.g = asDouble(requireKey(doc, "g", "g"), "g");
     if (c.g != 0.0 && !c.reflective_z) {
-        fatalError(std::string(RED) + "Non-zero gravity requests reflective z boundaries!" + RESET);
+        throw GravityWithoutWallsError(std::string(RED) + "Non-zero gravity requests reflective z boundaries!" + RESET);
     }
 
     c.domain_size = asDouble(requireKey(doc, "domain_size", "domain_size"), "domain_size");
@@ -89,6 +130,8 @@ static void readConfig(const json& doc) {
     c.cells_per_dimension = asInt(requireKey(doc, "cells_per_dimension", "cells_per_dimension"), "cells_per_dimension");
     requirePositive(c.cells_per_dimension >= 1, "cells_per_dimension", "at least 1",
                     std::to_string(c.cells_per_dimension));
+    requirePositive(c.cells_per_dimension <= MAX_CELLS_PER_DIMENSION, "cells_per_dimension",
+                    "at most " + std::to_string(MAX_CELLS_PER_DIMENSION), std::to_string(c.cells_per_dimension));
     c.cellSize = c.domain_size / c.cells_per_dimension;
 
     c.num_molecules = asInt(requireKey(doc, "num_molecules", "num_molecules"), "num_molecules");
@@ -96,6 +139,7 @@ static void readConfig(const json& doc) {
     c.min_radius = asDouble(requireKey(doc, "min_radius", "min_radius"), "min_radius");
     c.max_collision_count = asUint64(requireKey(doc, "max_collision_count", "max_collision_count"), "max_collision_count");
 
+    checkRunFitsInMemory(c);
     resizeParticleStore(c.num_molecules);
 
     c.save_particles_state_every = static_cast<uint64_t>(c.num_molecules / 20);
@@ -152,9 +196,7 @@ static void readConfig(const json& doc) {
     if (std::string problem = intervalProblem(c, false); !problem.empty()) throw InputError(problem);
 }
 
-bool loadConfig() {
-    std::cout << BLUE << "Loading config.json...";
-    const std::string path = solutionFolder + "/config.json";
+bool readConfigFile(const std::string& path) {
     json doc;
     if (!loadJsonInput(path, "Cannot open configuration file: ", doc)) return false;
     try {
@@ -162,6 +204,16 @@ bool loadConfig() {
     } catch (const InputError& e) {
         reportInputError(path, e.what());
         return false;
+    }
+    return true;
+}
+
+bool loadConfig() {
+    std::cout << BLUE << "Loading config.json...";
+    try {
+        if (!readConfigFile(solutionFolder + "/config.json")) return false;
+    } catch (const GravityWithoutWallsError& e) {
+        fatalError(e.what());
     }
     std::cout << BLUE << " Done.\n";
     return true;

@@ -2,6 +2,7 @@
 // The run parameters of config.json, one member per key, named by the key.
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 struct SimulationConfig {
@@ -69,6 +70,22 @@ void resetConfig();
 
 // Reads solutionFolder + "/config.json". false: a message is on standard error.
 bool loadConfig();
+
+// Non-zero gravity without z walls: a fatal error of the run rather than a bad value, so
+// that loadConfig can end the process the way every physics failure does.
+struct GravityWithoutWallsError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// loadConfig without its console lines and without ending the process: false with a
+// message on standard error, or GravityWithoutWallsError. For loadConfig and for harnesses
+// that feed the reader arbitrary files.
+bool readConfigFile(const std::string& path);
+
+// The memory that num_molecules particles on a grid of cells_per_dimension^3 cells need,
+// in bytes (particle arrays, event queue, cell lists); an estimate for refusing absurd
+// sizes before anything is allocated.
+double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension);
 
 // An empty string when every collision interval that the run will use is at least 1,
 // otherwise the complaint about the first one that is not. The schedule divides by these

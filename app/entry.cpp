@@ -2,12 +2,38 @@
 
 #include <iostream>
 
+#include "app/alterations.h"
 #include "app/config.h"
 #include "app/console.h"
 #include "app/initial_state.h"
 #include "app/particle_config.h"
+#include "core/cells.h"
+#include "core/events.h"
 #include "core/loop.h"
+#include "core/particles.h"
+#include "core/prediction.h"
+#include "persist/animation_log.h"
 #include "persist/last_state.h"
+#include "persist/snapshots.h"
+#include "stats/collision_stats.h"
+#include "stats/series.h"
+#include "stats/velocity_logs.h"
+
+void resetProgramState() {
+    resetConfig();
+    resetParticleStore();
+    resetSpeciesTables();
+    resetCellGrid();
+    resetEventQueue();
+    resetPredictionState();
+    resetSnapshotState();
+    resetCollisionStatistics();
+    resetSeriesBuffers();
+    resetVelocityLogs();
+    resetRandomGenerator();
+    resetAlterations();
+    resetAnimationLog();
+}
 
 int runProgram(int argc, char** argv) {
     if (argc < 2) {

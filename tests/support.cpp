@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/alterations.h"
+#include "app/entry.h"
 #include "app/config.h"
 #include "app/particle_config.h"
 #include "core/cells.h"
@@ -25,19 +26,7 @@
 namespace testing_support {
 
 void resetAll(const std::string& folder) {
-    resetConfig();
-    resetParticleStore();
-    resetSpeciesTables();
-    resetCellGrid();
-    resetEventQueue();
-    resetPredictionState();
-    resetSnapshotState();
-    resetCollisionStatistics();
-    resetSeriesBuffers();
-    resetVelocityLogs();
-    resetRandomGenerator();
-    resetAlterations();
-    resetAnimationLog();
+    resetProgramState();
     solutionFolder = folder;
 }
 
