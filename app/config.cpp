@@ -185,6 +185,11 @@ static void readConfig(const json& doc) {
     readOptional(doc, "flush_collision_angle_buffer_every", c.flush_collision_angle_buffer_every);
     readOptional(doc, "diffusive_z", c.diffusive_z);
     readOptional(doc, "z_temperature", c.z_temperature);
+    // Thermal walls draw speeds from sqrt(k T / m): zero or below gives no speed or NaN.
+    if (c.diffusive_z) {
+        requirePositive(c.z_temperature > 0.0, "z_temperature", "positive for thermal walls",
+                        std::to_string(c.z_temperature));
+    }
     readOptional(doc, "thermostatted_a", c.thermostatted_a);
     readOptional(doc, "has_metal_z", c.has_metal_z);
     readOptional(doc, "metal_z", c.metal_z);

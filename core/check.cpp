@@ -88,6 +88,13 @@ static std::string checkNoOverlap(int32_t p, const ProjectedState& s) {
     return problem;
 }
 
+std::string findOverlap() {
+    for (int32_t p = 0; p < particleCount(); ++p) {
+        if (std::string problem = checkNoOverlap(p, projectToNow(p)); !problem.empty()) return problem;
+    }
+    return "";
+}
+
 std::string checkSystem() {
     if (std::string problem = checkCellMembership(); !problem.empty()) return problem;
     for (int32_t p = 0; p < particleCount(); ++p) {

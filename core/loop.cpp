@@ -7,6 +7,7 @@
 #include "app/alterations.h"
 #include "app/config.h"
 #include "app/console.h"
+#include "app/json_input.h"
 #include "app/particle_config.h"
 #include "core/cells.h"
 #include "core/check.h"
@@ -57,11 +58,25 @@ static void writeEndOfRunFiles() {
 #endif
 }
 
-int runSimulation() {
-    if (config.mode == "init" && !removeOutputsOfEarlierRun()) return 1;
+// Overlapping spheres would be pushed apart by their first collision as if by a force no
+// physics asks for. Checked before the folder is touched, so that a refused start leaves
+// every file of the earlier run as it was.
+static bool startingStateIsValid() {
+    const std::string problem = findOverlap();
+    if (problem.empty()) return true;
+    reportInputError(solutionFolder + (config.mode == "init" ? "/particles_init.json" : "/last_state.json"), problem);
+    return false;
+}
 
+int runSimulation() {
     initCells();
     assignParticlesToCells();
+    if (!startingStateIsValid()) return 1;
+    if (config.mode == "init") {
+        if (!removeOutputsOfEarlierRun()) return 1;
+    } else {
+        trimStateFileToRestartPoint();
+    }
 
     std::cout << BLUE << "Pushing events for all particles..." << RESET;
     eventQueue.reserve(static_cast<size_t>(particleCount() * 1.25) + 64);

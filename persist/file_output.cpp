@@ -6,6 +6,18 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+// Asks the kernel to put the file's (or folder's) data on the disk; without it, a power cut
+// shortly after a rename can leave the new name pointing at an empty file.
+static void syncToDisk(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 bool replaceFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     const std::string temporary = path + ".tmp";
     std::ofstream out(temporary, std::ios::out | std::ios::trunc);
@@ -18,12 +30,15 @@ bool replaceFileAtomically(const std::string& path, const std::function<void(std
         std::remove(temporary.c_str());
         throw std::runtime_error("Failed to write file (is the disk full?): " + path);
     }
+    syncToDisk(temporary);
     std::error_code ec;
     std::filesystem::rename(temporary, path, ec);
     if (ec) {
         std::remove(temporary.c_str());
         throw std::runtime_error("Failed to replace file " + path + ": " + ec.message());
     }
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    syncToDisk(folder.empty() ? "." : folder);
     return true;
 }
 

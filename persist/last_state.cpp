@@ -156,6 +156,7 @@ static void readLastState(const json& state) {
         }
     }
     if (std::string problem = positionProblem("pos"); !problem.empty()) throw InputError(problem);
+    if (std::string problem = velocityProblem("vel"); !problem.empty()) throw InputError(problem);
 }
 
 static bool restoreStatesSaved() {
@@ -174,6 +175,16 @@ static bool restoreStatesSaved() {
         if (!descriptor.is_object()) throw InputError("the top level must be a JSON object");
         if (auto it = descriptor.find("states_saved"); it != descriptor.end()) {
             snapshotState.statesSaved = asInt(*it, "states_saved");
+            if (snapshotState.statesSaved < 0) throw InputError("key \"states_saved\" must not be negative");
+        }
+        // Snapshots of another system size would cut state.bin at the wrong places.
+        if (auto it = descriptor.find("num_molecules"); it != descriptor.end()) {
+            const int32_t stored = asInt(*it, "num_molecules");
+            if (stored != particleCount()) {
+                throw InputError("key \"num_molecules\" is " + std::to_string(stored) +
+                                 ", but config.json has " + std::to_string(particleCount()) +
+                                 ": state.bin holds snapshots of another system");
+            }
         }
     } catch (const InputError& e) {
         reportInputError(path, e.what());

@@ -1,11 +1,14 @@
 #include "persist/snapshots.h"
 
 #include <bit>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "app/config.h"
+#include "app/console.h"
 #include "core/particles.h"
 #include "persist/file_output.h"
 
@@ -49,4 +52,40 @@ void flushStateSnapshots() {
     if (!replaceFileAtomically(jsonPath, [&](std::ostream& out) { out << descriptor.dump(4) << "\n"; })) {
         std::cerr << "Error: cannot write " << jsonPath << "\n";
     }
+}
+
+// A run killed between appending to state.bin and rewriting state.json leaves snapshots that
+// state.json does not count, or half a record; one killed after its last restart save leaves
+// snapshots of a stretch that the continued run will simulate again. Either would break
+// state.bin into something other than one trajectory cut into "states_saved" records.
+void trimStateFileToRestartPoint() {
+    const std::string path = solutionFolder + "/state.bin";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) return;
+    const uintmax_t recordBytes = sizeof(double) * (1 + 6 * static_cast<uintmax_t>(particleCount()));
+    const uintmax_t records = size / recordBytes;
+    uintmax_t keep = records;
+    std::ifstream in(path, std::ios::binary);
+    while (keep > 0 && in) {
+        double time = 0.0;
+        in.seekg(static_cast<std::streamoff>((keep - 1) * recordBytes));
+        in.read(reinterpret_cast<char*>(&time), sizeof time);
+        if (!in || time <= sim.simulationTime) break;
+        --keep;
+    }
+    in.close();
+    const bool countDiffers = keep != static_cast<uintmax_t>(snapshotState.statesSaved);
+    if (keep * recordBytes != size) {
+        std::filesystem::resize_file(path, keep * recordBytes, ec);
+        if (ec) throw std::runtime_error("Failed to trim " + path + ": " + ec.message());
+    }
+    if (keep * recordBytes != size || countDiffers) {
+        std::cout << RED << "state.bin held " << records << " whole snapshots" << (size % recordBytes ? " and part of one" : "")
+                  << " and state.json counted " << snapshotState.statesSaved << "; kept the " << keep
+                  << " taken up to the restart point.\n"
+                  << RESET;
+    }
+    snapshotState.statesSaved = static_cast<int>(keep);
 }

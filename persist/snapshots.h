@@ -16,3 +16,7 @@ inline const std::vector<std::vector<double>>& stateSnapshotBuffer() { return sn
 
 void bufferStateSnapshot();
 void flushStateSnapshots();
+
+// For a continued run: state.bin keeps only its whole snapshots taken up to the restart
+// point, and the snapshot count continues from them.
+void trimStateFileToRestartPoint();

@@ -1,5 +1,5 @@
-// The real hardgas binary on small solution folders: console texts, every loader error,
-// and the exact layout of the files a run leaves behind.
+// The real hardgas binary on small solution folders: console texts, fatal errors, and the
+// exact layout of the files a run leaves behind.
 
 #include <gtest/gtest.h>
 
@@ -44,116 +44,8 @@ TEST(ProgramTest, UsageLineWithoutArgument) {
     EXPECT_EQ(r.out, "");
 }
 
-struct LoaderCase {
-    const char* name;
-    std::function<void(const std::string& folder)> breakFolder;
-    std::string expectedError;  // "{F}" stands for the folder; a trailing "*" matches any rest
-};
-
-std::string expand(std::string text, const std::string& folder) {
-    for (size_t at = text.find("{F}"); at != std::string::npos; at = text.find("{F}", at + folder.size())) {
-        text.replace(at, 3, folder);
-    }
-    return text;
-}
-
 void setConfig(const std::string& folder, const char* key, const json& value) {
     editJson(folder + "/config.json", [&](json& c) { c[key] = value; });
-}
-
-const std::vector<LoaderCase>& loaderCases() {
-    static const std::vector<LoaderCase> cases = {
-        {"no config", [](const std::string& f) { std::filesystem::remove(f + "/config.json"); },
-         "Cannot open configuration file: {F}/config.json\n"},
-        {"truncated config", [](const std::string& f) { writeFile(f + "/config.json", "{\"mode\": \"in"); },
-         "Error parsing {F}/config.json: [json.exception.parse_error.101]*"},
-        {"missing required key",
-         [](const std::string& f) { editJson(f + "/config.json", [](json& c) { c.erase("domain_size"); }); },
-         "Error in {F}/config.json: missing required key \"domain_size\"\n"},
-        {"number as string", [](const std::string& f) { setConfig(f, "g", "9.8"); },
-         "Error in {F}/config.json: key \"g\": type must be number, but is string\n"},
-        {"mode not a string", [](const std::string& f) { setConfig(f, "mode", nullptr); },
-         "Error in {F}/config.json: key \"mode\": type must be string, but is null\n"},
-        {"no particles", [](const std::string& f) { setConfig(f, "num_molecules", 0); },
-         "Error in {F}/config.json: key \"num_molecules\" must be at least 1, but is 0\n"},
-        {"negative count for a uint64 key", [](const std::string& f) { setConfig(f, "max_collision_count", -1); },
-         "Error in {F}/config.json: key \"max_collision_count\": -1 is outside the range of this integer (0 to "
-         "18446744073709551615)\n"},
-        {"cells narrower than a sphere", [](const std::string& f) { setConfig(f, "cells_per_dimension", 1000); },
-         "Error in {F}/config.json: key \"cells_per_dimension\": 1000 cells per axis are narrower than the largest "
-         "diameter*"},
-        {"zero progress interval", [](const std::string& f) { setConfig(f, "collision_progress_every", 0); },
-         "Error in {F}/config.json: key \"collision_progress_every\" is a collision interval and must be at least 1, "
-         "but is 0\n"},
-        {"zero snapshot interval while snapshots are on",
-         [](const std::string& f) { setConfig(f, "save_particles_state_every", 0); },
-         "Error in {F}/config.json: key \"save_particles_state_every\" is a collision interval and must be at least "
-         "1, but is 0\n"},
-        {"species count differs",
-         [](const std::string& f) {
-             editJson(f + "/particles_config.json", [](json& c) { c["particles"].erase(0); });
-         },
-         "num_molecules != len(particles)\n"},
-        {"negative species",
-         [](const std::string& f) {
-             editJson(f + "/particles_config.json", [](json& c) { c["particles"][0]["species"] = -1; });
-         },
-         "Error in {F}/particles_config.json: key \"particles[0].species\" must be a species index from 0 to 65535, "
-         "but is -1\n"},
-        {"no initial state", [](const std::string& f) { std::filesystem::remove(f + "/particles_init.json"); },
-         "Cannot open particle state: {F}/particles_init.json\n"},
-        {"initial state without array",
-         [](const std::string& f) { writeFile(f + "/particles_init.json", "{\"particles\": {}}"); },
-         "Error: {F}/particles_init.json missing 'particles' array.\n"},
-        {"initial state count differs",
-         [](const std::string& f) {
-             editJson(f + "/particles_init.json", [](json& c) { c["particles"].erase(0); });
-         },
-         "Error in {F}/particles_init.json: \"particles\" holds 31 entries, but num_molecules is 32\n"},
-        {"short position",
-         [](const std::string& f) {
-             editJson(f + "/particles_init.json", [](json& c) { c["particles"][2]["position"] = {0.1, 0.2}; });
-         },
-         "Error in {F}/particles_init.json: key \"particles[2].position\" must be an array of 3 numbers\n"},
-        {"particle outside the box",
-         [](const std::string& f) {
-             editJson(f + "/particles_init.json", [](json& c) { c["particles"][5]["position"][1] = -1.0; });
-         },
-         "Error in {F}/particles_init.json: particle 5 lies outside the domain*"},
-        {"continued run without restart file", [](const std::string& f) { setConfig(f, "mode", "continue"); },
-         "Failed to open file for reading: {F}/last_state.json\n"},
-        {"restart file with a short array",
-         [](const std::string& f) {
-             setConfig(f, "mode", "continue");
-             writeFile(f + "/last_state.json", "{\"velY\": [1.0, 2.0, 3.0]}");
-         },
-         "Error in {F}/last_state.json: key \"velY\" holds 3 values, but num_molecules is 32\n"},
-        {"malformed snapshot descriptor",
-         [](const std::string& f) {
-             setConfig(f, "mode", "continue");
-             writeFile(f + "/last_state.json", "{}");
-             writeFile(f + "/state.json", "{\"states_saved\": ");
-         },
-         "Error parsing {F}/state.json: *"},
-    };
-    return cases;
-}
-
-TEST(ProgramTest, LoaderErrorsNameTheFileAndKeyAndExitWithStatusOne) {
-    for (const LoaderCase& c : loaderCases()) {
-        TempDir dir;
-        makeSmallRun(dir.path);
-        c.breakFolder(dir.path);
-        const RunResult r = runHardgas(dir.path);
-        EXPECT_EQ(r.status, 1) << c.name;
-        const std::string expected = expand(c.expectedError, dir.path);
-        if (!expected.empty() && expected.back() == '*') {
-            EXPECT_EQ(r.err.substr(0, expected.size() - 1), expected.substr(0, expected.size() - 1)) << c.name;
-        } else {
-            EXPECT_EQ(r.err, expected) << c.name;
-        }
-        EXPECT_FALSE(std::filesystem::exists(dir.file("state.bin"))) << c.name;
-    }
 }
 
 TEST(ProgramTest, IntervalsOfSwitchedOffFeaturesMayBeZero) {
