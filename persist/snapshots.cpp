@@ -61,8 +61,10 @@ void flushStateSnapshots() {
 void trimStateFileToRestartPoint() {
     const std::string path = solutionFolder + "/state.bin";
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return;
-    const uintmax_t size = std::filesystem::file_size(path, ec);
+    const bool present = std::filesystem::exists(path, ec);
+    // Anything but a plain file (a pipe, a device) is left to the writer to deal with.
+    if (present && !std::filesystem::is_regular_file(path, ec)) return;
+    const uintmax_t size = present ? std::filesystem::file_size(path, ec) : 0;
     if (ec) return;
     const uintmax_t recordBytes = sizeof(double) * (1 + 6 * static_cast<uintmax_t>(particleCount()));
     const uintmax_t records = size / recordBytes;
@@ -77,7 +79,7 @@ void trimStateFileToRestartPoint() {
     }
     in.close();
     const bool countDiffers = keep != static_cast<uintmax_t>(snapshotState.statesSaved);
-    if (keep * recordBytes != size) {
+    if (present && keep * recordBytes != size) {
         std::filesystem::resize_file(path, keep * recordBytes, ec);
         if (ec) throw std::runtime_error("Failed to trim " + path + ": " + ec.message());
     }
