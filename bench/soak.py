@@ -229,6 +229,8 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the soak folders even when every requirement holds")
     args = parser.parse_args()
     collisions = 1_000_000 if args.quick else args.collisions
+    if collisions < 1:
+        parser.error("--collisions must be at least 1 (hardgas-init reads 0 as its default budget)")
     workdir = tempfile.mkdtemp(prefix="hardgas-soak-")
     reports = []
 
