@@ -5,7 +5,7 @@
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 
-.PHONY: all setup build test test-release test-sanitize demo bench clean
+.PHONY: all setup build test test-release test-sanitize demo bench soak clean
 
 all: build
 
@@ -33,6 +33,11 @@ demo: build
 
 bench: build
 	python3 bench/engine_bench.py --build $(BUILD_DIR)
+
+# Ten million collisions in a dense fluid and in a gas column; fails on an overlap, a
+# sphere through a wall, a fatal contact error or energy drift.
+soak: build
+	/usr/bin/python3 bench/soak.py --build $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
