@@ -60,7 +60,7 @@ void applyAlterations() {
         if (!doc.is_object()) throw InputError("the top level must be a JSON object");
         readAlterations(doc, a);
         // Switching a feature on can bring an interval into use that was never checked.
-        if (std::string problem = intervalProblem(a.config, speciesTables.multiSpecies); !problem.empty()) {
+        if (std::string problem = scheduleProblem(a.config, speciesTables.multiSpecies); !problem.empty()) {
             throw InputError(problem);
         }
     } catch (const InputError& e) {

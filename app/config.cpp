@@ -37,7 +37,36 @@ static void requirePositive(bool ok, const std::string& key, const std::string& 
     if (!ok) throw InputError("key \"" + key + "\" must be " + requirement + ", but is " + value);
 }
 
-std::string intervalProblem(const SimulationConfig& c, bool multiSpecies) {
+static double physicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? static_cast<double>(pages) * static_cast<double>(pageSize) : 0.0;
+}
+
+static std::string gigabytes(double bytes) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << bytes / 1e9 << " GB";
+    return text.str();
+}
+
+// Snapshots wait in memory from one flush to the next: a snapshot taken every collision and
+// flushed every million would need a million copies of the whole system.
+static std::string snapshotBufferProblem(const SimulationConfig& c) {
+    if (!c.log_state || c.save_particles_state_every == 0 || c.flush_state_buffer_every < 1) return "";
+    const uint64_t flush = static_cast<uint64_t>(c.flush_state_buffer_every);
+    const uint64_t snapshots = (flush + c.save_particles_state_every - 1) / c.save_particles_state_every;
+    const double needed = static_cast<double>(snapshots) * sizeof(double) * (1.0 + 6.0 * c.num_molecules);
+    const double available = physicalMemoryBytes();
+    if (available > 0.0 && needed > available / 2) {
+        return "key \"flush_state_buffer_every\": " + std::to_string(snapshots) +
+               " snapshots held between flushes (one every " + std::to_string(c.save_particles_state_every) +
+               " collisions) need about " + gigabytes(needed) + " of memory, more than half of what this machine has (" +
+               gigabytes(available) + ")";
+    }
+    return "";
+}
+
+std::string scheduleProblem(const SimulationConfig& c, bool multiSpecies) {
     struct Interval {
         const char* key;
         int64_t value;
@@ -67,7 +96,7 @@ std::string intervalProblem(const SimulationConfig& c, bool multiSpecies) {
                    std::to_string(interval.value);
         }
     }
-    return "";
+    return snapshotBufferProblem(c);
 }
 
 double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension) {
@@ -78,18 +107,6 @@ double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension) {
     const double cells = static_cast<double>(cellsPerDimension) * static_cast<double>(cellsPerDimension) *
                          static_cast<double>(cellsPerDimension);
     return perParticle * static_cast<double>(numMolecules) + sizeof(Cell) * cells;
-}
-
-static double physicalMemoryBytes() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    return pages > 0 && pageSize > 0 ? static_cast<double>(pages) * static_cast<double>(pageSize) : 0.0;
-}
-
-static std::string gigabytes(double bytes) {
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(1) << bytes / 1e9 << " GB";
-    return text.str();
 }
 
 // A mistyped num_molecules or cells_per_dimension must be refused before the arrays are
@@ -198,7 +215,7 @@ static void readConfig(const json& doc) {
     readOptional(doc, "log_velocity", c.log_velocity);
     readOptional(doc, "bottom_free_path_divisor", c.bottom_free_path_divisor);
 
-    if (std::string problem = intervalProblem(c, false); !problem.empty()) throw InputError(problem);
+    if (std::string problem = scheduleProblem(c, false); !problem.empty()) throw InputError(problem);
 }
 
 bool readConfigFile(const std::string& path) {

@@ -87,10 +87,11 @@ bool readConfigFile(const std::string& path);
 // sizes before anything is allocated.
 double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension);
 
-// An empty string when every collision interval that the run will use is at least 1,
-// otherwise the complaint about the first one that is not. The schedule divides by these
-// intervals, so a zero must never reach it.
-std::string intervalProblem(const SimulationConfig& c, bool multiSpecies);
+// An empty string when the per-collision schedule can run as configured: every collision
+// interval that the run will use is at least 1 (the schedule divides by them), and the
+// snapshots held between two flushes fit in memory. Otherwise the complaint about the
+// first problem.
+std::string scheduleProblem(const SimulationConfig& c, bool multiSpecies);
 
 // Snapshots are written no more often than they are taken: a flush interval below the
 // snapshot interval is raised to it (compared as unsigned values).

@@ -90,7 +90,7 @@ bool loadSpecies() {
     }
     try {
         checkCellsHoldLargestSphere();
-        if (std::string problem = intervalProblem(config, speciesTables.multiSpecies); !problem.empty()) {
+        if (std::string problem = scheduleProblem(config, speciesTables.multiSpecies); !problem.empty()) {
             throw InputError(problem);
         }
     } catch (const InputError& e) {

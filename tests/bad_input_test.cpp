@@ -269,6 +269,12 @@ TEST(BadInputTest, ConfigFile) {
     cases.push_back({"cold thermal walls", "init",
                      editFile(F, [](json& c) { c.update({{"reflective_z", true}, {"diffusive_z", true}, {"z_temperature", 0}}); }),
                      E + "key \"z_temperature\" must be positive for thermal walls, but is 0.000000"});
+    cases.push_back({"snapshots piling up between flushes", "init",
+                     editFile(F, [](json& c) {
+                         c.update({{"save_particles_state_every", 1}, {"flush_state_buffer_every", 2000000000}});
+                     }),
+                     E + "key \"flush_state_buffer_every\": 2000000000 snapshots held between flushes (one every 1 "
+                         "collisions) need about * GB of memory, more than half of what this machine has (* GB)"});
     cases.push_back({"cells narrower than a sphere", "init", setKey(F, "cells_per_dimension", 200),
                      E + "key \"cells_per_dimension\": 200 cells per axis are narrower than the largest diameter *"});
     expectRefused(cases);
@@ -458,6 +464,8 @@ TEST(BadInputTest, AlterFileIsReportedAndTheRunGoesOn) {
         {"{\"stop\": true, \"stats_every\": 0}",
          A + "key \"stats_every\" is a collision interval and must be at least 1, but is 0; nothing was changed"},
         {"{\"stop\": true, \"save_last_state_every\": 1e10}", A + "key \"save_last_state_every\": * is outside the range*"},
+        {"{\"stop\": true, \"save_particles_state_every\": 1, \"flush_state_buffer_every\": 2000000000}",
+         A + "key \"flush_state_buffer_every\": 2000000000 snapshots held between flushes* GB); nothing was changed"},
     };
     size_t variant = 0;
     for (const KeyType& k : alterKeys) {
