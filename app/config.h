@@ -83,7 +83,7 @@ struct GravityWithoutWallsError : std::runtime_error {
 bool readConfigFile(const std::string& path);
 
 // The memory that num_molecules particles on a grid of cells_per_dimension^3 cells need,
-// in bytes (particle arrays, event queue, cell lists); an estimate for refusing absurd
+// in bytes (particle arrays, event queue, cell lists): a lower bound, for refusing absurd
 // sizes before anything is allocated.
 double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension);
 
