@@ -173,7 +173,13 @@ static bool restoreStatesSaved() {
     try {
         if (!descriptor.is_object()) throw InputError("the top level must be a JSON object");
         if (auto it = descriptor.find("states_saved"); it != descriptor.end()) {
-            snapshotState.statesSaved = asInt(*it, "states_saved");
+            // A count of records: a negative one would be carried on and written back, and a
+            // reader of state.bin would then cut the file into a negative number of frames.
+            const int32_t saved = asInt(*it, "states_saved");
+            if (saved < 0) {
+                throw InputError("key \"states_saved\" must not be negative, but is " + std::to_string(saved));
+            }
+            snapshotState.statesSaved = saved;
         }
     } catch (const InputError& e) {
         reportInputError(path, e.what());
