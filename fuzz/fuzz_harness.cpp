@@ -92,7 +92,7 @@ constexpr const char* RESTORE_FILES[] = {"last_state.json", "state.json", "log_p
 }
 
 // A new file each time rather than an overwritten one: ext4 flushes a file that was
-// truncated and rewritten to disk when it is closed, which cut the fuzzers' speed threefold.
+// truncated and rewritten to disk when it is closed, which halved the fuzzers' speed.
 void writeBytes(const std::string& path, const void* data, size_t size) {
     std::remove(path.c_str());
     FILE* file = std::fopen(path.c_str(), "wb");
