@@ -1,11 +1,14 @@
 # The two commands of the README:
 #   make demo   installs what is missing, builds, runs the shipped example in a scratch folder
 #   make test   installs what is missing, builds, runs the whole suite, then again under
-#               AddressSanitizer and UndefinedBehaviorSanitizer
+#               AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the input loaders
+#   make fuzz   only the fuzzing, FUZZ_SECONDS per target (tools/run_fuzzers.sh)
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build test test-release test-sanitize demo bench soak clean
+.PHONY: all setup build test test-release test-sanitize test-fuzz fuzz demo bench soak clean
 
 all: build
 
@@ -16,7 +19,7 @@ build: setup
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DHARDGAS_WERROR=ON
 	cmake --build $(BUILD_DIR)
 
-test: test-release test-sanitize
+test: test-release test-sanitize test-fuzz
 
 test-release: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j2
@@ -27,6 +30,14 @@ test-sanitize: setup
 		-DHARDGAS_SANITIZE=ON -DHARDGAS_WERROR=ON
 	cmake --build $(SANITIZE_DIR)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j2
+
+# Five targets, two at a time: about three times FUZZ_SECONDS after the build.
+fuzz: setup
+	bash tools/run_fuzzers.sh $(FUZZ_SECONDS) $(FUZZ_DIR)
+
+# CI's share, whatever FUZZ_SECONDS says: a minute per target keeps `make test` under 15 minutes.
+test-fuzz: setup
+	bash tools/run_fuzzers.sh 60 $(FUZZ_DIR)
 
 demo: build
 	@bash tools/run_demo.sh $(BUILD_DIR)
@@ -40,4 +51,4 @@ soak: build
 	/usr/bin/python3 bench/soak.py --build $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

@@ -49,11 +49,18 @@ void readAlterations(const json& doc, Alteration& a) {
 
 }  // namespace
 
-void applyAlterations() {
+bool applyAlterations() {
     const std::string path = solutionFolder + "/alter.json";
     json doc;
     // No file is the normal case; a half-written one is reported and tried again next time.
-    if (parseJsonFile(path, doc) != ParseOutcome::Ok) return;
+    switch (parseJsonFile(path, doc)) {
+        case ParseOutcome::CannotOpen:
+            return true;
+        case ParseOutcome::Malformed:
+            return false;
+        case ParseOutcome::Ok:
+            break;
+    }
 
     Alteration a{config, alterations.stopRequested, false};
     try {
@@ -65,7 +72,7 @@ void applyAlterations() {
         }
     } catch (const InputError& e) {
         reportInputError(path, std::string(e.what()) + "; nothing was changed");
-        return;
+        return false;
     }
 
     config = a.config;
@@ -74,4 +81,5 @@ void applyAlterations() {
         collisionStats.logProfile.reset();
         collisionStats.linearProfile.reset();
     }
+    return true;
 }

@@ -14,4 +14,5 @@ void resetAlterations();
 // Reads solutionFolder + "/alter.json" if it is there. A file that cannot be parsed, or
 // that holds a value of the wrong type or an interval below 1, is reported on standard
 // error and changes nothing at this poll: a running simulation must never die of a typo.
-void applyAlterations();
+// false: the file was there and was refused (the message is written).
+bool applyAlterations();

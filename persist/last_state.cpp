@@ -174,8 +174,13 @@ static bool restoreStatesSaved() {
     try {
         if (!descriptor.is_object()) throw InputError("the top level must be a JSON object");
         if (auto it = descriptor.find("states_saved"); it != descriptor.end()) {
-            snapshotState.statesSaved = asInt(*it, "states_saved");
-            if (snapshotState.statesSaved < 0) throw InputError("key \"states_saved\" must not be negative");
+            // A count of records: a negative one would be carried on and written back, and a
+            // reader of state.bin would then cut the file into a negative number of frames.
+            const int32_t saved = asInt(*it, "states_saved");
+            if (saved < 0) {
+                throw InputError("key \"states_saved\" must not be negative, but is " + std::to_string(saved));
+            }
+            snapshotState.statesSaved = saved;
         }
         // Snapshots of another system size would cut state.bin at the wrong places.
         if (auto it = descriptor.find("num_molecules"); it != descriptor.end()) {

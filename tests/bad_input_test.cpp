@@ -417,7 +417,7 @@ TEST(BadInputTest, RestartFiles) {
     cases.push_back({"states_saved a string", C, setKey("state.json", "states_saved", "15"),
                      typeError("state.json", "states_saved", "number", "")});
     cases.push_back({"states_saved negative", C, setKey("state.json", "states_saved", -1),
-                     S + "key \"states_saved\" must not be negative"});
+                     S + "key \"states_saved\" must not be negative, but is -1"});
     cases.push_back({"snapshots of another system", C, setKey("state.json", "num_molecules", 9),
                      S + "key \"num_molecules\" is 9, but config.json has 8: state.bin holds snapshots of another system"});
 
