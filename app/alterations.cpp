@@ -1,11 +1,13 @@
 #include "app/alterations.h"
 
+#include <iostream>
 #include <string>
 
 #include "app/config.h"
-#include "app/json_input.h"
-#include "app/particle_config.h"
+#include "core/species.h"
 #include "stats/collision_stats.h"
+#include "util/file_output.h"
+#include "util/json_input.h"
 
 AlterationState alterations;
 
@@ -52,11 +54,13 @@ void readAlterations(const json& doc, Alteration& a) {
 bool applyAlterations() {
     const std::string path = solutionFolder + "/alter.json";
     json doc;
+    std::string problem;
     // No file is the normal case; a half-written one is reported and tried again next time.
-    switch (parseJsonFile(path, doc)) {
+    switch (parseJsonFile(path, doc, problem)) {
         case ParseOutcome::CannotOpen:
             return true;
         case ParseOutcome::Malformed:
+            std::cerr << problem << "\n";
             return false;
         case ParseOutcome::Ok:
             break;
@@ -71,7 +75,7 @@ bool applyAlterations() {
             throw InputError(problem);
         }
     } catch (const InputError& e) {
-        reportInputError(path, std::string(e.what()) + "; nothing was changed");
+        std::cerr << inputErrorText(path, std::string(e.what()) + "; nothing was changed") << "\n";
         return false;
     }
 

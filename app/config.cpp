@@ -1,36 +1,25 @@
 #include "app/config.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
-#include "app/console.h"
-#include "app/json_input.h"
 #include "core/cells.h"
 #include "core/events.h"
 #include "core/particles.h"
 #include "stats/collision_stats.h"
+#include "util/error.h"
+#include "util/file_output.h"
+#include "util/format.h"
+#include "util/json_input.h"
 
 static constexpr int32_t MAX_PROFILE_BINS = 10'000'000;
 // Cells are numbered by signed 32-bit integers: 1290^3 is the largest cube below 2^31.
 static constexpr int32_t MAX_CELLS_PER_DIMENSION = 1290;
 
-SimulationConfig config;
-std::string solutionFolder = "temp";
-
-void resetConfig() {
-    config = SimulationConfig{};
-    solutionFolder = "temp";
-}
-
-[[noreturn]] void fatalError(const std::string& message) {
-    std::cout << "\nERROR: " << message << std::endl;
-    std::exit(1);
-}
 
 static void requirePositive(bool ok, const std::string& key, const std::string& requirement,
                             const std::string& value) {
@@ -141,7 +130,7 @@ static void readConfig(const json& doc) {
     c.reflective_z = asBool(requireKey(doc, "reflective_z", "reflective_z"), "reflective_z");
     c.g = asDouble(requireKey(doc, "g", "g"), "g");
     if (c.g != 0.0 && !c.reflective_z) {
-        throw GravityWithoutWallsError(std::string(RED) + "Non-zero gravity requests reflective z boundaries!" + RESET);
+        fatalError(std::string(RED) + "Non-zero gravity requests reflective z boundaries!" + RESET);
     }
 
     c.domain_size = asDouble(requireKey(doc, "domain_size", "domain_size"), "domain_size");
@@ -220,25 +209,17 @@ static void readConfig(const json& doc) {
     if (std::string problem = scheduleProblem(c, false); !problem.empty()) throw InputError(problem);
 }
 
-bool readConfigFile(const std::string& path) {
-    json doc;
-    if (!loadJsonInput(path, "Cannot open configuration file: ", doc)) return false;
+void readConfigFile(const std::string& path) {
+    const json doc = loadJsonInput(path, "Cannot open configuration file: ");
     try {
         readConfig(doc);
     } catch (const InputError& e) {
-        reportInputError(path, e.what());
-        return false;
+        refuseInput(path, e.what());
     }
-    return true;
 }
 
-bool loadConfig() {
+void loadConfig() {
     std::cout << BLUE << "Loading config.json...";
-    try {
-        if (!readConfigFile(solutionFolder + "/config.json")) return false;
-    } catch (const GravityWithoutWallsError& e) {
-        fatalError(e.what());
-    }
+    readConfigFile(solutionFolder + "/config.json");
     std::cout << BLUE << " Done.\n";
-    return true;
 }

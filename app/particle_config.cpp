@@ -4,20 +4,17 @@
 #include <iostream>
 
 #include "app/config.h"
-#include "app/console.h"
-#include "app/json_input.h"
 #include "core/particles.h"
-
-SpeciesTables speciesTables;
-
-void resetSpeciesTables() { speciesTables = SpeciesTables{}; }
+#include "util/error.h"
+#include "util/file_output.h"
+#include "util/format.h"
+#include "util/json_input.h"
 
 // Species indices size the per-species tables, so a stray huge index would make the
 // program allocate for species that do not exist.
 static constexpr int32_t MAX_SPECIES_INDEX = 65535;
 
 static void readSpeciesEntries(const json& particles) {
-    int32_t maxSpecies = 0;
     for (size_t k = 0; k < particles.size(); ++k) {
         const json& entry = particles[k];
         const std::string where = "particles[" + std::to_string(k) + "]";
@@ -33,22 +30,6 @@ static void readSpeciesEntries(const json& particles) {
         sim.motion[k].radius = diameter / 2.0;
         sim.mass[k] = mass;
         sim.species[k] = species;
-        maxSpecies = std::max(maxSpecies, species);
-    }
-    speciesTables.numSpecies = maxSpecies + 1;
-    speciesTables.multiSpecies = speciesTables.numSpecies != 1;
-}
-
-static void buildSpeciesTables() {
-    SpeciesTables& t = speciesTables;
-    const auto numSpecies = static_cast<size_t>(t.numSpecies);
-    t.speciesCount.assign(numSpecies, 0);
-    t.speciesMembers.assign(numSpecies, {});
-    t.speciesEnergySum.assign(numSpecies, 0.0);
-    for (int32_t k = 0; k < particleCount(); ++k) {
-        const auto s = static_cast<size_t>(sim.species[static_cast<size_t>(k)]);
-        t.speciesCount[s] += 1;
-        t.speciesMembers[s].push_back(k);
     }
 }
 
@@ -67,11 +48,10 @@ static void checkCellsHoldLargestSphere() {
     }
 }
 
-bool loadSpecies() {
+void loadSpecies() {
     std::cout << BLUE << "Loading particles_config.json...";
     const std::string path = solutionFolder + "/particles_config.json";
-    json doc;
-    if (!loadJsonInput(path, "Cannot open configuration file: ", doc)) return false;
+    const json doc = loadJsonInput(path, "Cannot open configuration file: ");
     try {
         // Without a "particles" list (or without an object to hold one) there are no entries.
         static const json noParticles = json::array();
@@ -80,24 +60,20 @@ bool loadSpecies() {
             throw InputError("key \"particles\": type must be array, but is " + std::string(particles.type_name()));
         }
         if (particles.size() != static_cast<size_t>(config.num_molecules)) {
-            std::cerr << "num_molecules != len(particles)\n";
-            return false;
+            throw InputRefused("num_molecules != len(particles)");
         }
         readSpeciesEntries(particles);
     } catch (const InputError& e) {
-        reportInputError(path, e.what());
-        return false;
+        refuseInput(path, e.what());
     }
+    buildSpeciesTables();
     try {
         checkCellsHoldLargestSphere();
         if (std::string problem = scheduleProblem(config, speciesTables.multiSpecies); !problem.empty()) {
             throw InputError(problem);
         }
     } catch (const InputError& e) {
-        reportInputError(solutionFolder + "/config.json", e.what());
-        return false;
+        refuseInput(solutionFolder + "/config.json", e.what());
     }
-    if (speciesTables.multiSpecies) buildSpeciesTables();
     std::cout << BLUE << " Done.\n" << RESET;
-    return true;
 }

@@ -1,11 +1,9 @@
 #include "core/cells.h"
 
 #include <cmath>
-#include <iostream>
 
-#include "app/config.h"
-#include "app/console.h"
 #include "core/particles.h"
+#include "core/simulation_config.h"
 
 CellGrid grid;
 
@@ -34,7 +32,6 @@ static std::vector<AxisStep> axisSteps(int32_t n, bool wallsAtEnds) {
 }
 
 void initCells() {
-    std::cout << BLUE << "Initializing cells structure..." << RESET;
     grid.n = config.cells_per_dimension;
     grid.cellSize = config.cellSize;
     const size_t total = static_cast<size_t>(grid.n) * static_cast<size_t>(grid.n) * static_cast<size_t>(grid.n);
@@ -46,7 +43,6 @@ void initCells() {
                          0);
     grid.stepsXY = axisSteps(grid.n, false);
     grid.stepsZ = axisSteps(grid.n, config.reflective_z);
-    std::cout << BLUE << " Done.\n" << RESET;
 }
 
 // The cell's occupancy bit, found from the cell's position in the grid array.

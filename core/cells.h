@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/large_vector.h"
-#include "core/vec3.h"
+#include "util/large_vector.h"
+#include "util/vec3.h"
 
 // A cell's particle list keeps its first entries inline, so that the collision search
 // finds the occupants of a neighbour cell in the grid array itself instead of behind a

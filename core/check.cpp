@@ -4,10 +4,10 @@
 #include <sstream>
 #include <vector>
 
-#include "app/config.h"
 #include "core/cells.h"
 #include "core/particles.h"
 #include "core/prediction.h"
+#include "core/simulation_config.h"
 
 static std::string particleText(int32_t p) { return "particle " + std::to_string(p); }
 
@@ -109,6 +109,58 @@ std::string checkSystem() {
         const ProjectedState s = projectToNow(p);
         if (std::string problem = checkParticleInItsCell(p, s); !problem.empty()) return problem;
         if (std::string problem = checkNoOverlap(p, s); !problem.empty()) return problem;
+    }
+    return "";
+}
+
+static std::string particleAt(int32_t k, const char* arrayName, char axis, double value) {
+    return "particle " + std::to_string(k) + " (" + arrayName + " coordinate " + axis + " = " + std::to_string(value) +
+           ")";
+}
+
+std::string positionProblem(const char* arrayName) {
+    const double L = config.domain_size;
+    // A particle that has just crossed the periodic edge sits on the far face of the last
+    // cell, n * (L / n), which rounding can put a hair beyond L; such a saved state is fine.
+    // So is a sphere resting on the floor, whose centre rounding may put a hair below R.
+    const double slack = 1e-12 * L;
+    for (int32_t k = 0; k < particleCount(); ++k) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(k)];
+        const double coordinates[3] = {m.posX, m.posY, m.posZ};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!(coordinates[axis] >= -slack && coordinates[axis] <= L + slack)) {
+                return particleAt(k, arrayName, "xyz"[axis], coordinates[axis]) + " lies outside the domain [0, " +
+                       std::to_string(L) + "]";
+            }
+        }
+        // A sphere reaching into a wall would be reflected from inside it.
+        if (config.reflective_z && (m.posZ < m.radius - slack || m.posZ > L - m.radius + slack)) {
+            return particleAt(k, arrayName, 'z', m.posZ) + " reaches into the floor or the ceiling: its radius is " +
+                   std::to_string(m.radius);
+        }
+        if (config.has_metal_z && sim.species[static_cast<size_t>(k)] == 0 &&
+            std::abs(m.posZ - config.metal_z) < m.radius - slack) {
+            return particleAt(k, arrayName, 'z', m.posZ) + " of species a cuts the metal plane at z = " +
+                   std::to_string(config.metal_z) + ": its radius is " + std::to_string(m.radius);
+        }
+    }
+    return "";
+}
+
+std::string velocityProblem(const char* arrayName) {
+    // Newtonian hard spheres in SI units never come near it; a value beyond it is a unit
+    // mistake, and far beyond it the collision arithmetic overflows into infinities that
+    // the restart file cannot even hold.
+    constexpr double SPEED_OF_LIGHT = 299792458.0;
+    for (int32_t k = 0; k < particleCount(); ++k) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(k)];
+        const double components[3] = {m.velX, m.velY, m.velZ};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (std::abs(components[axis]) > SPEED_OF_LIGHT) {
+                return "particle " + std::to_string(k) + " (" + arrayName + " component " + "xyz"[axis] + " = " +
+                       std::to_string(components[axis]) + " m/s) is faster than light";
+            }
+        }
     }
     return "";
 }

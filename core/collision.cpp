@@ -1,13 +1,13 @@
 #include "core/collision.h"
 
 #include <cmath>
-#include <iostream>
 
-#include "app/config.h"
-#include "app/particle_config.h"
+#include "core/observer.h"
 #include "core/particles.h"
 #include "core/prediction.h"
-#include "core/schedule.h"
+#include "core/simulation_config.h"
+#include "core/species.h"
+#include "util/error.h"
 
 static inline Vec3 positionOf(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
@@ -64,27 +64,24 @@ static inline double contactError(double dist, int32_t i, int32_t j) {
 // A partner wrapped to the other side of the domain after the prediction is one domain
 // length off along one axis; move its image back along the axis of the largest gap.
 static void repairWrappedContact(const Event& event, const Vec3& pi, Vec3& pj, Vec3& d, double& dist) {
-    std::cout << " \nDifference at CollisionCount: " << sim.collisionCount << "  push_index: " << event.push
-              << "\n";
-    std::cout << "dist: " << dist << " sumR: "
-              << sim.motion[static_cast<size_t>(event.i)].radius + sim.motion[static_cast<size_t>(event.j)].radius
-              << "\n";
-    std::cout << "Trying to correct, if it is a wrapping rounding error.\n";
+    notifyEngine(EngineNotice::ContactRepair,
+                 {sim.collisionCount, event.push, dist,
+                  sim.motion[static_cast<size_t>(event.i)].radius + sim.motion[static_cast<size_t>(event.j)].radius});
     const double L = config.domain_size;
     const double ax = std::fabs(pi.x - pj.x), ay = std::fabs(pi.y - pj.y), az = std::fabs(pi.z - pj.z);
     double& c = (ax >= ay && ax >= az) ? pj.x : (ay >= az ? pj.y : pj.z);
     c = c > L / 2 ? c - L : c + L;
     d = Vec3{pj.x - pi.x, pj.y - pi.y, pj.z - pi.z};
     dist = norm(d);
-    std::cout << "Corrected dist: " << dist << "\n";
+    notifyEngine(EngineNotice::ContactRepairDistance, {0, 0, dist, 0.0});
     if (contactError(dist, event.i, event.j) > 1e-13) fatalError("Failed to correct. Stopped");
-    std::cout << "Corrected.\n";
+    notifyEngine(EngineNotice::ContactRepaired);
 }
 
 // Species 0 is held at a total kinetic energy of E = 3/2 k_B (273.15 K) per particle: the
 // other species-0 particles absorb the energy change of the one that met a species-1 one.
 static void rescaleSpeciesA(int32_t k, double speedBefore) {
-    std::cout << "should not be here\n";
+    notifyEngine(EngineNotice::ThermostatRescale);
     const double speedAfter = norm(velocityOf(k));
     const double E = THERMOSTAT_PARTICLE_ENERGY * speciesTables.speciesCount[0];
     const double mk = sim.mass[static_cast<size_t>(k)];
@@ -92,8 +89,7 @@ static void rescaleSpeciesA(int32_t k, double speedBefore) {
     if (!(ratio >= 0.0) || !std::isfinite(ratio)) {
         // Too few species-a particles to absorb the change: scaling by sqrt(ratio) would
         // turn every species-a velocity into NaN.
-        std::cout << "Thermostat skipped at collision " << sim.collisionCount + 1 << ": energy ratio " << ratio
-                  << " cannot be rescaled\n";
+        notifyEngine(EngineNotice::ThermostatSkipped, {sim.collisionCount + 1, 0, ratio, 0.0});
         return;
     }
     const double f = std::sqrt(ratio);
@@ -121,7 +117,7 @@ void performCollision(const Event& event) {
     int32_t thermostatted = -1;
     double speedBefore = 0.0;
     if (config.thermostatted_a && speciesTables.numSpecies == 2) {
-        std::cout << "thermostatted\n";
+        notifyEngine(EngineNotice::ThermostatCollision);
         if (sim.species[ui] == 0 && sim.species[uj] == 1) {
             thermostatted = i;
         } else if (sim.species[ui] == 1 && sim.species[uj] == 0) {
@@ -186,5 +182,5 @@ void performCollision(const Event& event) {
     record.j = j;
     record.velIAfter = velocityOf(i);
     record.velJAfter = velocityOf(j);
-    afterCollision(record);
+    if (engineObserver.collision != nullptr) engineObserver.collision(record);
 }

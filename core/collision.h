@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "core/events.h"
-#include "core/vec3.h"
+#include "util/vec3.h"
 
 // What one carried-out collision hands to the per-collision schedule.
 struct CollisionRecord {

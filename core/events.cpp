@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <string>
 
-#include "app/config.h"
-#include "app/console.h"
+#include "core/observer.h"
 #include "core/particles.h"
 #include "core/prediction.h"
+#include "util/error.h"
 
 EventQueue eventQueue;
 
@@ -112,16 +111,11 @@ bool isEventCurrent(const Event& event) {
 }
 
 void purgeQueue() {
-    std::cout << RED << "\nPurging queue:\n" << RESET;
     advanceAllParticles();
     eventQueue.clear();
     const int32_t n = particleCount();
     for (int32_t p = 0; p < n; ++p) {
         predictNextEvent(p);
-        if ((p + 1) % 100 == 0) {
-            std::cout << eraseLine << GREEN << "  event " << formatThousands(static_cast<uint64_t>(p + 1)) << " of "
-                      << formatThousands(static_cast<uint64_t>(n));
-        }
+        if ((p + 1) % 100 == 0 && engineObserver.purgeProgress != nullptr) engineObserver.purgeProgress(p + 1, n);
     }
-    std::cout << RED << "\nDone.\n" << RESET;
 }

@@ -7,8 +7,8 @@
 #include <limits>
 #include <vector>
 
-#include "core/large_vector.h"
-#include "core/vec3.h"
+#include "util/large_vector.h"
+#include "util/vec3.h"
 
 enum EventType : uint8_t {
     Collision = 0,

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/config.h"
+#include "core/simulation_config.h"
 
 ParticleStore sim;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/large_vector.h"
+#include "util/large_vector.h"
 
 // What the collision search reads of every neighbour it examines, packed into one
 // cache line: a prediction looks at tens of neighbours, and with one array per field
@@ -44,12 +44,3 @@ void advanceParticle(int32_t p);
 void advanceAllParticles();
 // Only particle p, whatever the animation log needs; for passes over all particles.
 void advanceSingleParticle(int32_t p);
-
-inline constexpr double BOLTZMANN = 1.380649e-23;  // J/K
-
-// One Maxwell-Boltzmann velocity component.
-double sampleVelocityComponent(double mass, double temperature);
-// Normal speed of a particle leaving a thermal wall (flux-weighted half-Maxwellian), >= 0.
-double sampleWallNormalSpeed(double mass, double temperature);
-// Restores the generator to its default seed, as at program start (for tests).
-void resetRandomGenerator();

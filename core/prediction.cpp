@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/config.h"
+#include "core/simulation_config.h"
 #include "core/cells.h"
 #include "core/particles.h"
 

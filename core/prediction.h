@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "core/events.h"
-#include "core/vec3.h"
+#include "util/vec3.h"
 
 inline constexpr double EPSILON_TIME = 1e-40;      // a smaller step is not in the future
 inline constexpr double EPSILON_DISTANCE = 1e-20;  // "has not moved since its collision"

@@ -1,13 +1,12 @@
 #include "core/processing.h"
 
-#include <iostream>
-
-#include "app/config.h"
 #include "core/cells.h"
 #include "core/collision.h"
+#include "core/observer.h"
 #include "core/particles.h"
 #include "core/prediction.h"
-#include "persist/animation_log.h"
+#include "core/simulation_config.h"
+#include "util/random.h"
 
 // Moves the particle into the neighbouring cell and onto the shared face exactly, so that
 // rounding never leaves it on the wrong side of the face it just crossed.
@@ -77,23 +76,21 @@ static void reflectAtWall(int32_t p, EventType type) {
     }
 }
 
-void processEvent(const Event& event) {
+bool processEvent(const Event& event) {
     if (sim.simulationTime > event.time) {
-        std::cout << "Floating error\n";
-        return;
+        notifyEngine(EngineNotice::EventBeforeClock);
+        return false;
     }
-    if (!isEventCurrent(event)) return;
+    if (!isEventCurrent(event)) return false;
 
-    const bool animate = config.log_animation;
-    if (animate) {
-        // Every frame of the log is one instant: the whole system at the old clock.
-        advanceAllParticles();
-        beginAnimationEntry(event);
-    }
+    const EngineObserver& observer = engineObserver;
+    // Every frame of the animation log is one instant: the whole system at the old clock.
+    if (config.log_animation) advanceAllParticles();
+    if (observer.beforeEvent != nullptr) observer.beforeEvent(event);
     sim.simulationTime = event.time;
     advanceParticle(event.i);
     if (event.j != -1) advanceParticle(event.j);
-    if (animate) recordAnimationPositions(event);
+    if (observer.particlesAdvanced != nullptr) observer.particlesAdvanced(event);
 
     switch (event.type) {
         case Collision:
@@ -110,7 +107,7 @@ void processEvent(const Event& event) {
             reflectAtWall(event.i, event.type);
             break;
         default:
-            std::cerr << "Unhandled event type\n";
+            notifyEngine(EngineNotice::UnhandledEventType);
             break;
     }
 
@@ -121,5 +118,17 @@ void processEvent(const Event& event) {
         sim.eventCount[static_cast<size_t>(event.j)] += 1;
         predictNextEvent(event.j);
     }
-    if (animate) completeAnimationEntry(event);
+    if (observer.afterEvent != nullptr) observer.afterEvent(event);
+    return true;
+}
+
+StepResult processNextEvent(Event& event) {
+    if (eventQueue.empty()) return StepResult::QueueEmpty;
+    event = eventQueue.top();
+    eventQueue.pop();
+    // The earliest event never happens, so neither does any other: nothing moves towards
+    // anything any more.
+    if (event.time == NEVER) return StepResult::NoFurtherEvent;
+    if (sim.simulationTime > event.time) return StepResult::BeforeClock;
+    return processEvent(event) ? StepResult::Processed : StepResult::Stale;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -21,6 +22,9 @@
 #include "persist/last_state.h"
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
+#include "core/check.h"
+#include "util/error.h"
+#include "util/file_output.h"
 
 namespace fuzzing {
 
@@ -130,8 +134,12 @@ const std::string& scratchRoot() {
 void loadPrerequisites(const std::string& folder, bool withSpecies) {
     resetProgramState();
     solutionFolder = folder;
-    if (!readConfigFile(folder + "/config.json")) harnessFailure("the fixed config.json was refused");
-    if (withSpecies && !loadSpecies()) harnessFailure("the fixed particles_config.json was refused");
+    try {
+        readConfigFile(folder + "/config.json");
+        if (withSpecies) loadSpecies();
+    } catch (const std::exception& e) {
+        harnessFailure(std::string("a fixed prerequisite was refused: ") + e.what());
+    }
 }
 
 // Writes the fixed files of a target's folder once; returns the folder.
@@ -276,34 +284,41 @@ const char* targetName(Target target) {
     return "?";
 }
 
+// Runs one loader as main would: a refusal is written to standard error as one line.
+static Outcome outcomeOf(const std::function<void()>& load) {
+    try {
+        load();
+    } catch (const InputRefused& e) {
+        std::cerr << e.what() << "\n";
+        return Outcome::Refused;
+    } catch (const FatalError&) {
+        return Outcome::Fatal;
+    }
+    return Outcome::Loaded;
+}
+
 LoadResult runLoader(Target target, const uint8_t* data, size_t size) {
     const std::string& folder = targetFolder(target);
     LoadResult result;
-    bool loaded = false;
     switch (target) {
         case Target::Config:
             result.path = folder + "/config.json";
             writeBytes(result.path, data, size);
             resetProgramState();
             solutionFolder = folder;
-            try {
-                loaded = readConfigFile(result.path);
-            } catch (const GravityWithoutWallsError&) {
-                result.outcome = Outcome::GravityWithoutWalls;
-                return result;
-            }
+            result.outcome = outcomeOf([&] { readConfigFile(result.path); });
             break;
         case Target::ParticlesConfig:
             loadPrerequisites(folder, false);
             result.path = folder + "/particles_config.json";
             writeBytes(result.path, data, size);
-            loaded = loadSpecies();
+            result.outcome = outcomeOf(loadSpecies);
             break;
         case Target::InitialState:
             loadPrerequisites(folder, true);
             result.path = folder + "/particles_init.json";
             writeBytes(result.path, data, size);
-            loaded = loadInitialState();
+            result.outcome = outcomeOf(loadInitialState);
             break;
         case Target::Restore: {
             const size_t which = size == 0 ? 0 : data[0] % std::size(RESTORE_FILES);
@@ -313,7 +328,7 @@ LoadResult runLoader(Target target, const uint8_t* data, size_t size) {
             result.path = folder + "/" + RESTORE_FILES[which];
             const std::string& valid = fixedRestoreFile(folder, which);
             writeBytes(result.path, rest, restSize);
-            loaded = restoreLastState();
+            result.outcome = outcomeOf(restoreLastState);
             writeText(result.path, valid);
             break;
         }
@@ -321,10 +336,9 @@ LoadResult runLoader(Target target, const uint8_t* data, size_t size) {
             loadPrerequisites(folder, true);
             result.path = folder + "/alter.json";
             writeBytes(result.path, data, size);
-            loaded = applyAlterations();
+            result.outcome = applyAlterations() ? Outcome::Loaded : Outcome::Refused;
             break;
     }
-    result.outcome = loaded ? Outcome::Loaded : Outcome::Refused;
     return result;
 }
 

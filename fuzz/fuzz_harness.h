@@ -19,8 +19,8 @@ const char* targetName(Target target);
 
 enum class Outcome {
     Loaded,
-    Refused,              // the loader returned false (it has written its message)
-    GravityWithoutWalls,  // config.json only: the real program ends with its own message
+    Refused,  // the loader refused the input with one line on standard error
+    Fatal,    // config.json only: gravity without walls, which ends the run as a fatal error
 };
 
 struct LoadResult {

@@ -2,9 +2,8 @@
 
 #include <stdexcept>
 
-#include "app/config.h"
 #include "core/particles.h"
-#include "persist/file_output.h"
+#include "util/file_output.h"
 
 AnimationLog animationLog;
 

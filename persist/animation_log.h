@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/events.h"
-#include "core/vec3.h"
+#include "util/vec3.h"
 
 struct AnimationEntry {
     int32_t index = 0;

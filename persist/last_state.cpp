@@ -6,15 +6,16 @@
 #include <limits>
 #include <stdexcept>
 
-#include "app/config.h"
-#include "app/initial_state.h"
-#include "app/json_input.h"
+#include "core/check.h"
 #include "core/particles.h"
-#include "persist/file_output.h"
+#include "core/simulation_config.h"
 #include "persist/snapshots.h"
 #include "stats/binary_files.h"
 #include "stats/collision_stats.h"
 #include "stats/velocity_logs.h"
+#include "util/error.h"
+#include "util/file_output.h"
+#include "util/json_input.h"
 
 // The file is written as text straight from the arrays, in exactly the form of the JSON
 // library's dump(4) (sorted keys, its shortest round-trip numbers): building the document
@@ -159,15 +160,16 @@ static void readLastState(const json& state) {
     if (std::string problem = velocityProblem("vel"); !problem.empty()) throw InputError(problem);
 }
 
-static bool restoreStatesSaved() {
+static void restoreStatesSaved() {
     const std::string path = solutionFolder + "/state.json";
     json descriptor;
-    switch (parseJsonFile(path, descriptor)) {
+    std::string problem;
+    switch (parseJsonFile(path, descriptor, problem)) {
         case ParseOutcome::CannotOpen:
             snapshotState.statesSaved = 0;
-            return true;
+            return;
         case ParseOutcome::Malformed:
-            return false;
+            throw InputRefused(problem);
         case ParseOutcome::Ok:
             break;
     }
@@ -192,22 +194,18 @@ static bool restoreStatesSaved() {
             }
         }
     } catch (const InputError& e) {
-        reportInputError(path, e.what());
-        return false;
+        refuseInput(path, e.what());
     }
-    return true;
 }
 
-bool restoreLastState() {
+void restoreLastState() {
     const std::string path = solutionFolder + "/last_state.json";
-    json state;
-    if (!loadJsonInput(path, "Failed to open file for reading: ", state)) return false;
+    const json state = loadJsonInput(path, "Failed to open file for reading: ");
     try {
         readLastState(state);
     } catch (const InputError& e) {
-        reportInputError(path, e.what());
-        return false;
+        refuseInput(path, e.what());
     }
-    if (!config.reset_stats && !loadEnergyProfiles()) return false;
-    return restoreStatesSaved();
+    if (!config.reset_stats) loadEnergyProfiles();
+    restoreStatesSaved();
 }

@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "app/config.h"
-#include "app/console.h"
 #include "core/particles.h"
-#include "persist/file_output.h"
+#include "core/simulation_config.h"
+#include "util/file_output.h"
+#include "util/format.h"
 
 static_assert(std::endian::native == std::endian::little, "state.bin is written in little-endian byte order");
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "persist/file_output.h"
+#include "util/file_output.h"
 
 static_assert(std::endian::native == std::endian::little, "sample files are written in little-endian byte order");
 

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <iostream>
 
-#include "app/config.h"
-#include "app/json_input.h"
 #include "core/particles.h"
+#include "core/simulation_config.h"
+#include "util/file_output.h"
+#include "util/json_input.h"
 
 CollisionStatistics collisionStats;
 
@@ -128,7 +129,7 @@ void saveEnergyProfiles() {
     collisionStats.linearProfile.saveJson(solutionFolder + "/linear_profile.json");
 }
 
-bool loadEnergyProfiles() {
+void loadEnergyProfiles() {
     const std::pair<Histogram*, const char*> files[] = {{&collisionStats.logProfile, "/log_profile.json"},
                                                         {&collisionStats.linearProfile, "/linear_profile.json"}};
     for (const auto& [histogram, name] : files) {
@@ -136,9 +137,7 @@ bool loadEnergyProfiles() {
         try {
             histogram->loadJson(path);
         } catch (const InputError& e) {
-            reportInputError(path, e.what());
-            return false;
+            refuseInput(path, e.what());
         }
     }
-    return true;
 }

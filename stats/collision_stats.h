@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/collision.h"
-#include "core/vec3.h"
 #include "stats/histogram.h"
+#include "util/vec3.h"
 
 struct CollisionStatistics {
     // Height profiles from min_radius to domain_size - min_radius.
@@ -43,5 +43,5 @@ void saveAngleHistograms();
 // Energies from the stored velocities, heights after advancing everyone to the clock.
 void sampleEnergyProfiles();
 void saveEnergyProfiles();
-// A continued run's profiles from their files. false: a message is on standard error.
-bool loadEnergyProfiles();
+// A continued run's profiles from their files. Throws InputRefused for a file it cannot use.
+void loadEnergyProfiles();

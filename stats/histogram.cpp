@@ -6,8 +6,8 @@
 #include <iomanip>
 #include <stdexcept>
 
-#include "app/json_input.h"
-#include "persist/file_output.h"
+#include "util/file_output.h"
+#include "util/json_input.h"
 
 Histogram::Histogram(double minValue, double maxValue, int32_t bins, BinType type)
     : numBins(static_cast<uint64_t>(bins)), binType(type) {

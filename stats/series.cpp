@@ -5,11 +5,13 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "app/config.h"
-#include "app/particle_config.h"
 #include "core/particles.h"
+#include "core/simulation_config.h"
+#include "core/species.h"
 #include "stats/binary_files.h"
 #include "stats/collision_stats.h"
+#include "util/file_output.h"
+#include "util/random.h"
 
 SeriesBuffers seriesBuffers;
 

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/config.h"
-#include "app/particle_config.h"
 #include "core/particles.h"
+#include "core/species.h"
 #include "stats/binary_files.h"
+#include "util/file_output.h"
 
 VelocityLogs velocityLogs;
 

@@ -16,6 +16,7 @@
 #include "core/events.h"
 #include "core/particles.h"
 #include "core/prediction.h"
+#include "core/check.h"
 #include "tests/support.h"
 
 using namespace testing_support;

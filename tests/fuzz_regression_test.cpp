@@ -68,7 +68,7 @@ TEST_P(FuzzRegressionTest, EveryInputLoadsOrIsRefusedWithOneLineNamingTheFile) {
                 EXPECT_NE(err.find(name), std::string::npos) << "does not name " << name << ": " << err;
                 break;
             }
-            case Outcome::GravityWithoutWalls:
+            case Outcome::Fatal:
                 EXPECT_EQ(target, Target::Config) << "only config.json can ask for gravity";
                 break;
         }

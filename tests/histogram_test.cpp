@@ -9,7 +9,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "app/json_input.h"
+#include "util/json_input.h"
 #include "stats/histogram.h"
 #include "tests/support.h"
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "app/console.h"
+#include "util/format.h"
 #include "tests/support.h"
 
 using namespace testing_support;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/console.h"
+#include "util/format.h"
 #include "tests/support.h"
 
 using namespace testing_support;

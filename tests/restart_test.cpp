@@ -6,7 +6,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "app/console.h"
+#include "util/format.h"
 #include "core/particles.h"
 #include "persist/last_state.h"
 #include "tests/support.h"

@@ -11,11 +11,12 @@
 #include "app/config.h"
 #include "app/particle_config.h"
 #include "core/particles.h"
-#include "core/schedule.h"
+#include "app/schedule.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
 #include "stats/velocity_logs.h"
 #include "tests/support.h"
+#include "util/random.h"
 
 using namespace testing_support;
 

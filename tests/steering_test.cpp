@@ -7,7 +7,7 @@
 
 #include "app/alterations.h"
 #include "app/config.h"
-#include "app/console.h"
+#include "util/format.h"
 #include "stats/collision_stats.h"
 #include "tests/support.h"
 

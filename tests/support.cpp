@@ -9,9 +9,10 @@
 #include <sstream>
 
 #include "app/alterations.h"
-#include "app/entry.h"
 #include "app/config.h"
+#include "app/entry.h"
 #include "app/particle_config.h"
+#include "app/run.h"
 #include "core/cells.h"
 #include "core/events.h"
 #include "core/particles.h"
@@ -22,6 +23,7 @@
 #include "stats/collision_stats.h"
 #include "stats/series.h"
 #include "stats/velocity_logs.h"
+#include "util/file_output.h"
 
 namespace testing_support {
 
@@ -59,22 +61,10 @@ void placeParticle(int32_t p, Vec3 position, Vec3 velocity, double radius, doubl
     sim.species[static_cast<size_t>(p)] = species;
 }
 
-void buildSpecies() {
-    int32_t maxSpecies = 0;
-    for (int32_t s : sim.species) maxSpecies = std::max(maxSpecies, s);
-    speciesTables.numSpecies = maxSpecies + 1;
-    speciesTables.multiSpecies = speciesTables.numSpecies != 1;
-    speciesTables.speciesCount.assign(static_cast<size_t>(speciesTables.numSpecies), 0);
-    speciesTables.speciesMembers.assign(static_cast<size_t>(speciesTables.numSpecies), {});
-    speciesTables.speciesEnergySum.assign(static_cast<size_t>(speciesTables.numSpecies), 0.0);
-    for (int32_t p = 0; p < particleCount(); ++p) {
-        const auto s = static_cast<size_t>(sim.species[static_cast<size_t>(p)]);
-        speciesTables.speciesCount[s] += 1;
-        speciesTables.speciesMembers[s].push_back(p);
-    }
-}
+void buildSpecies() { buildSpeciesTables(); }
 
 void startEngine() {
+    connectOutputs();
     initCells();
     assignParticlesToCells();
     for (int32_t p = 0; p < particleCount(); ++p) predictNextEvent(p);
@@ -82,25 +72,19 @@ void startEngine() {
 
 void runCollisions(uint64_t collisions) {
     const uint64_t target = sim.collisionCount + collisions;
-    while (!eventQueue.empty() && sim.collisionCount < target) {
-        const Event event = eventQueue.top();
-        if (event.time == NEVER) return;
-        eventQueue.pop();
-        if (sim.simulationTime > event.time) continue;
-        processEvent(event);
+    Event event;
+    while (sim.collisionCount < target) {
+        const StepResult step = processNextEvent(event);
+        if (step == StepResult::QueueEmpty || step == StepResult::NoFurtherEvent) return;
     }
 }
 
 ProcessedEvent processNextCurrentEvent() {
-    while (!eventQueue.empty()) {
-        const Event event = eventQueue.top();
-        if (event.time == NEVER) break;
-        eventQueue.pop();
-        const int32_t countBefore = sim.eventCount[static_cast<size_t>(event.i)];
-        processEvent(event);
-        if (sim.eventCount[static_cast<size_t>(event.i)] != countBefore) {
-            return ProcessedEvent{event.type, event.i, event.j, event.time, event.push};
-        }
+    Event event;
+    for (;;) {
+        const StepResult step = processNextEvent(event);
+        if (step == StepResult::Processed) return ProcessedEvent{event.type, event.i, event.j, event.time, event.push};
+        if (step == StepResult::QueueEmpty || step == StepResult::NoFurtherEvent) break;
     }
     ADD_FAILURE() << "no event can happen any more";
     return ProcessedEvent{-1, -1, -1, NEVER};

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/vec3.h"
+#include "util/vec3.h"
 
 namespace testing_support {
 

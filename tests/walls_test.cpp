@@ -13,6 +13,7 @@
 #include "core/particles.h"
 #include "core/prediction.h"
 #include "tests/support.h"
+#include "util/random.h"
 
 using namespace testing_support;
 

@@ -1,11 +1,12 @@
-#include "app/json_input.h"
+#include "util/json_input.h"
 
 #include <cmath>
 #include <fstream>
-#include <iostream>
 #include <limits>
 
-ParseOutcome parseJsonFile(const std::string& path, json& doc) {
+#include "util/error.h"
+
+ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& problem) {
     std::ifstream in(path);
     if (!in.is_open()) {
         return ParseOutcome::CannotOpen;
@@ -13,21 +14,31 @@ ParseOutcome parseJsonFile(const std::string& path, json& doc) {
     try {
         doc = json::parse(in);
     } catch (const std::exception& e) {
-        std::cerr << "Error parsing " << path << ": " << e.what() << "\n";
+        problem = "Error parsing " + path + ": " + e.what();
         return ParseOutcome::Malformed;
     }
     return ParseOutcome::Ok;
 }
 
-bool loadJsonInput(const std::string& path, const char* cannotOpenPrefix, json& doc) {
-    const ParseOutcome outcome = parseJsonFile(path, doc);
-    if (outcome == ParseOutcome::CannotOpen) std::cerr << cannotOpenPrefix << path << "\n";
-    return outcome == ParseOutcome::Ok;
+json loadJsonInput(const std::string& path, const char* cannotOpenPrefix) {
+    json doc;
+    std::string problem;
+    switch (parseJsonFile(path, doc, problem)) {
+        case ParseOutcome::CannotOpen:
+            throw InputRefused(cannotOpenPrefix + path);
+        case ParseOutcome::Malformed:
+            throw InputRefused(problem);
+        case ParseOutcome::Ok:
+            break;
+    }
+    return doc;
 }
 
-void reportInputError(const std::string& path, const std::string& what) {
-    std::cerr << "Error in " << path << ": " << what << "\n";
+std::string inputErrorText(const std::string& path, const std::string& what) {
+    return "Error in " + path + ": " + what;
 }
+
+void refuseInput(const std::string& path, const std::string& what) { throw InputRefused(inputErrorText(path, what)); }
 
 const json& requireKey(const json& object, const std::string& key, const std::string& where) {
     if (!object.is_object()) {

@@ -1,4 +1,4 @@
-#include "persist/file_output.h"
+#include "util/file_output.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +8,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+std::string solutionFolder = "temp";
 
 // Asks the kernel to put the file's (or folder's) data on the disk; without it, a power cut
 // shortly after a rename can leave the new name pointing at an empty file.

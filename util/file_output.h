@@ -5,6 +5,9 @@
 #include <ostream>
 #include <string>
 
+// The folder named on the command line; every input and output file lives in it.
+extern std::string solutionFolder;
+
 // Replaces the file at path by what write() produces: the text goes to a temporary file in
 // the same folder, which is renamed over the old file only once it is complete, so a crash
 // or kill during the write leaves the previous file intact. Returns false when the

@@ -1,18 +1,18 @@
-#include "core/schedule.h"
+#include "app/schedule.h"
 
 #include <algorithm>
 #include <iostream>
 
-#include "app/config.h"
-#include "app/console.h"
-#include "app/particle_config.h"
 #include "core/events.h"
 #include "core/particles.h"
+#include "core/simulation_config.h"
+#include "core/species.h"
 #include "persist/last_state.h"
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
 #include "stats/velocity_logs.h"
+#include "util/format.h"
 
 static bool inWindow(uint64_t c, uint64_t after, uint64_t until) { return after < c && c <= until; }
 
@@ -70,6 +70,8 @@ void afterCollision(const CollisionRecord& record) {
     }
 
     if (static_cast<double>(eventQueue.size()) > static_cast<double>(particleCount()) * cfg.purge_queue_above) {
+        std::cout << RED << "\nPurging queue:\n" << RESET;
         purgeQueue();
+        std::cout << RED << "\nDone.\n" << RESET;
     }
 }

@@ -16,16 +16,18 @@ struct InputError : std::runtime_error {
 
 enum class ParseOutcome { Ok, CannotOpen, Malformed };
 
-// Parses a whole file. On a malformed file writes "Error parsing PATH: WHAT\n" to standard
-// error; a file that cannot be opened is left for the caller to report in its own words.
-ParseOutcome parseJsonFile(const std::string& path, json& doc);
+// Parses a whole file. For a malformed file, problem receives "Error parsing PATH: WHAT"; a
+// file that cannot be opened is left for the caller to report in its own words.
+ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& problem);
 
-// parseJsonFile for a file the run cannot do without: when it cannot be opened, writes
-// cannotOpenPrefix + path + "\n" to standard error. false: a message has been written.
-bool loadJsonInput(const std::string& path, const char* cannotOpenPrefix, json& doc);
+// parseJsonFile for a file the run cannot do without. Throws InputRefused with the parse
+// problem, or with cannotOpenPrefix + path when the file cannot be opened.
+json loadJsonInput(const std::string& path, const char* cannotOpenPrefix);
 
-// Writes the loader-style message for a value problem: "Error in PATH: WHAT\n".
-void reportInputError(const std::string& path, const std::string& what);
+// The loader-style message for a value problem: "Error in PATH: WHAT".
+std::string inputErrorText(const std::string& path, const std::string& what);
+// Throws InputRefused with inputErrorText(path, what).
+[[noreturn]] void refuseInput(const std::string& path, const std::string& what);
 
 // The value of a key that must exist; `where` names it in messages ("domain_size",
 // "particles[3].mass").

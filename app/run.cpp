@@ -1,25 +1,29 @@
-#include "core/loop.h"
+#include "app/run.h"
 
 #include <filesystem>
 #include <iostream>
 #include <system_error>
 
 #include "app/alterations.h"
-#include "app/config.h"
-#include "app/console.h"
-#include "app/json_input.h"
-#include "app/particle_config.h"
+#include "app/schedule.h"
 #include "core/cells.h"
 #include "core/check.h"
 #include "core/events.h"
+#include "core/observer.h"
 #include "core/particles.h"
 #include "core/prediction.h"
 #include "core/processing.h"
+#include "core/simulation_config.h"
+#include "core/species.h"
 #include "persist/animation_log.h"
 #include "persist/last_state.h"
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
+#include "util/error.h"
+#include "util/file_output.h"
+#include "util/format.h"
+#include "util/json_input.h"
 
 // A fresh run starts its appended outputs from nothing. A file that cannot be removed is
 // most likely held open by another process.
@@ -61,17 +65,70 @@ static void writeEndOfRunFiles() {
 // Overlapping spheres would be pushed apart by their first collision as if by a force no
 // physics asks for. Checked before the folder is touched, so that a refused start leaves
 // every file of the earlier run as it was.
-static bool startingStateIsValid() {
+static void refuseOverlappingStart() {
     const std::string problem = findOverlap();
-    if (problem.empty()) return true;
-    reportInputError(solutionFolder + (config.mode == "init" ? "/particles_init.json" : "/last_state.json"), problem);
-    return false;
+    if (problem.empty()) return;
+    refuseInput(solutionFolder + (config.mode == "init" ? "/particles_init.json" : "/last_state.json"), problem);
+}
+
+// The texts of what the engine reports besides its events.
+static void printEngineNotice(EngineNotice notice, const NoticeData& d) {
+    switch (notice) {
+        case EngineNotice::ThermostatCollision:
+            std::cout << "thermostatted\n";
+            break;
+        case EngineNotice::ThermostatRescale:
+            std::cout << "should not be here\n";
+            break;
+        case EngineNotice::ThermostatSkipped:
+            std::cout << "Thermostat skipped at collision " << d.count << ": energy ratio " << d.value
+                      << " cannot be rescaled\n";
+            break;
+        case EngineNotice::ContactRepair:
+            std::cout << " \nDifference at CollisionCount: " << d.count << "  push_index: " << d.push << "\n";
+            std::cout << "dist: " << d.value << " sumR: " << d.value2 << "\n";
+            std::cout << "Trying to correct, if it is a wrapping rounding error.\n";
+            break;
+        case EngineNotice::ContactRepairDistance:
+            std::cout << "Corrected dist: " << d.value << "\n";
+            break;
+        case EngineNotice::ContactRepaired:
+            std::cout << "Corrected.\n";
+            break;
+        case EngineNotice::EventBeforeClock:
+            std::cout << "Floating error\n";
+            break;
+        case EngineNotice::UnhandledEventType:
+            std::cerr << "Unhandled event type\n";
+            break;
+    }
+}
+
+static void printPurgeProgress(int32_t predicted, int32_t total) {
+    std::cout << eraseLine << GREEN << "  event " << formatThousands(static_cast<uint64_t>(predicted)) << " of "
+              << formatThousands(static_cast<uint64_t>(total));
+}
+
+void connectOutputs() {
+    EngineObserver& o = engineObserver;
+    o = EngineObserver{};
+    o.collision = afterCollision;
+    o.purgeProgress = printPurgeProgress;
+    o.notice = printEngineNotice;
+    if (config.log_animation) {
+        o.beforeEvent = beginAnimationEntry;
+        o.particlesAdvanced = recordAnimationPositions;
+        o.afterEvent = completeAnimationEntry;
+    }
 }
 
 int runSimulation() {
+    connectOutputs();
+    std::cout << BLUE << "Initializing cells structure..." << RESET;
     initCells();
+    std::cout << BLUE << " Done.\n" << RESET;
     assignParticlesToCells();
-    if (!startingStateIsValid()) return 1;
+    refuseOverlappingStart();
     if (config.mode == "init") {
         if (!removeOutputsOfEarlierRun()) return 1;
     } else {
@@ -89,22 +146,20 @@ int runSimulation() {
                   << RESET;
     }
 
-    while (!eventQueue.empty() && sim.collisionCount < config.max_collision_count) {
-        const Event event = eventQueue.top();
-        eventQueue.pop();
-        if (event.time == NEVER) {
-            // The earliest event never happens, so neither does any other: nothing moves
-            // towards anything any more.
+    while (sim.collisionCount < config.max_collision_count) {
+        Event event;
+        const StepResult step = processNextEvent(event);
+        if (step == StepResult::QueueEmpty) break;
+        if (step == StepResult::NoFurtherEvent) {
             std::cout << RED << "\nNo further event can happen (every particle's next event lies at infinite "
                       << "time); ending the run.\n"
                       << RESET;
             break;
         }
-        if (sim.simulationTime > event.time) {
+        if (step == StepResult::BeforeClock) {
             std::cout << "Stale zero\n";
             continue;
         }
-        processEvent(event);
         // A stale collision popped while the count sits on a multiple polls once more;
         // applying the same file twice changes nothing but a profile reset.
         if (event.type == Collision && sim.collisionCount % static_cast<uint64_t>(config.check_alter_every) == 0) {

@@ -1,10 +1,7 @@
-// The thermal walls are the only consumers of random numbers. The generator keeps its
-// default seed and is never reseeded, so two runs on the same inputs are identical.
+#include "util/random.h"
 
 #include <cmath>
 #include <random>
-
-#include "core/particles.h"
 
 namespace {
 struct RandomState {

@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "util/format.h"
 
 std::string formatThousands(uint64_t count) {
     const std::string digits = std::to_string(count);

@@ -1,0 +1,5 @@
+#include "core/observer.h"
+
+EngineObserver engineObserver;
+
+void resetEngineObserver() { engineObserver = EngineObserver{}; }

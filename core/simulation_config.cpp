@@ -1,0 +1,5 @@
+#include "core/simulation_config.h"
+
+SimulationConfig config;
+
+void resetConfig() { config = SimulationConfig{}; }
