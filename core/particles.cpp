@@ -38,15 +38,12 @@ void advanceSingleParticle(int32_t p) {
     if (m.lastAdvanceTime == sim.simulationTime) return;
     const double dt = sim.simulationTime - m.lastAdvanceTime;
     m.lastAdvanceTime = sim.simulationTime;
-    const double g = config.g;
     const double L = config.domain_size;
-    const double dx = m.velX * dt;
-    const double dy = m.velY * dt;
-    const double dz = m.velZ * dt - 0.5 * g * dt * dt;
-    m.posX += dx;
-    m.posY += dy;
-    m.posZ += dz;
-    m.velZ -= g * dt;
+    const FreeFlight f = freeFlight(m, dt, config.g);
+    m.posX += f.dx;
+    m.posY += f.dy;
+    m.posZ += f.dz;
+    m.velZ += f.dvz;
     wrapOnce(m.posX, L);
     wrapOnce(m.posY, L);
     if (config.reflective_z) {
@@ -56,7 +53,7 @@ void advanceSingleParticle(int32_t p) {
     } else {
         wrapOnce(m.posZ, L);
     }
-    sim.freePath[static_cast<size_t>(p)] += std::sqrt(dx * dx + dy * dy + dz * dz);
+    sim.freePath[static_cast<size_t>(p)] += std::sqrt(f.dx * f.dx + f.dy * f.dy + f.dz * f.dz);
     sim.freeTime[static_cast<size_t>(p)] += dt;
 }
 

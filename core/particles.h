@@ -35,6 +35,24 @@ extern ParticleStore sim;
 
 inline int32_t particleCount() { return static_cast<int32_t>(sim.motion.size()); }
 
+// Where a free flight of dt takes a particle, under gravity g along -z: the one formula that
+// advancing, projecting and predicting share, so that a prediction sees each particle
+// exactly where the advance will later put it. Without gravity the z terms of g vanish
+// at compile time.
+struct FreeFlight {
+    double dx, dy, dz, dvz;
+};
+
+template <bool WithGravity = true>
+inline FreeFlight freeFlight(const ParticleMotion& m, double dt, double g) {
+    FreeFlight f{m.velX * dt, m.velY * dt, m.velZ * dt, 0.0};
+    if constexpr (WithGravity) {
+        f.dz -= 0.5 * g * dt * dt;
+        f.dvz = -g * dt;
+    }
+    return f;
+}
+
 void resetParticleStore();
 void resizeParticleStore(int32_t n);
 

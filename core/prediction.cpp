@@ -156,12 +156,11 @@ Event metalZCandidate(int32_t p) {
 
 ProjectedState projectToNow(int32_t q) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(q)];
-    const double dt = sim.simulationTime - m.lastAdvanceTime;
-    const double g = config.g;
+    const FreeFlight f = freeFlight(m, sim.simulationTime - m.lastAdvanceTime, config.g);
     ProjectedState s;
     s.index = q;
-    s.position = Vec3{m.posX + m.velX * dt, m.posY + m.velY * dt, m.posZ + m.velZ * dt - 0.5 * g * dt * dt};
-    s.velocity = Vec3{m.velX, m.velY, m.velZ - g * dt};
+    s.position = Vec3{m.posX + f.dx, m.posY + f.dy, m.posZ + f.dz};
+    s.velocity = Vec3{m.velX, m.velY, m.velZ + f.dvz};
     return s;
 }
 
@@ -192,17 +191,6 @@ static inline double contactStep(double rx, double ry, double rz, double vx, dou
     if (t1 > EPSILON_TIME && t1 < t) t = t1;
     if (t2 > EPSILON_TIME && t2 < t) t = t2;
     return t;
-}
-
-double pairCollisionTime(int32_t p, const ProjectedState& s, Vec3 shift) {
-    const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-    const double L = config.domain_size;
-    const double t = contactStep((s.position.x + shift.x * L) - m.posX, (s.position.y + shift.y * L) - m.posY,
-                                 (s.position.z + shift.z * L) - m.posZ, s.velocity.x - m.velX,
-                                 s.velocity.y - m.velY, s.velocity.z - m.velZ,
-                                 m.radius + sim.motion[static_cast<size_t>(s.index)].radius);
-    if (t == NEVER || isFreshlyCollidedPair(p, s.index)) return NEVER;
-    return sim.simulationTime + t;
 }
 
 // The neighbours of one prediction, listed before any of them is examined: their cells and
@@ -243,9 +231,8 @@ static void listNeighbors(int32_t p) {
     }
 }
 
-// The same arithmetic as projectToNow + pairCollisionTime, written out so that nothing is
-// copied per neighbour, and compiled twice so that a run without gravity carries none of
-// the gravity terms.
+// Each neighbour projected to the clock and tested for contact, without copying it;
+// compiled twice so that a run without gravity carries none of the gravity terms.
 template <bool WithGravity>
 static Event scanForCollision(int32_t p) {
     Event e = candidate(p, Collision);
@@ -263,16 +250,10 @@ static Event scanForCollision(int32_t p) {
         const int32_t q = list.particles[k];
         const Vec3 ghost = list.visits[list.visitOf[k]].ghost;
         const ParticleMotion& Q = sim.motion[static_cast<size_t>(q)];
-        const double dt = now - Q.lastAdvanceTime;
-        double qz = Q.posZ + Q.velZ * dt;
-        double qvz = Q.velZ;
-        if constexpr (WithGravity) {
-            qz -= 0.5 * g * dt * dt;
-            qvz -= g * dt;
-        }
-        const double step = contactStep((Q.posX + Q.velX * dt + ghost.x * L) - P.posX,
-                                        (Q.posY + Q.velY * dt + ghost.y * L) - P.posY, (qz + ghost.z * L) - P.posZ,
-                                        Q.velX - P.velX, Q.velY - P.velY, qvz - P.velZ, P.radius + Q.radius);
+        const FreeFlight f = freeFlight<WithGravity>(Q, now - Q.lastAdvanceTime, g);
+        const double step = contactStep((Q.posX + f.dx + ghost.x * L) - P.posX, (Q.posY + f.dy + ghost.y * L) - P.posY,
+                                        (Q.posZ + f.dz + ghost.z * L) - P.posZ, Q.velX - P.velX, Q.velY - P.velY,
+                                        (Q.velZ + f.dvz) - P.velZ, P.radius + Q.radius);
         if (step == NEVER || isFreshlyCollidedPair(p, q)) continue;
         const double t = now + step;
         if (best > t) {

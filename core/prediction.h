@@ -37,8 +37,6 @@ Event collisionCandidate(int32_t p);
 
 // The state of q extrapolated to the clock, without touching what is stored.
 ProjectedState projectToNow(int32_t q);
-// Absolute time at which p meets the partner image s + shift * L, or NEVER.
-double pairCollisionTime(int32_t p, const ProjectedState& s, Vec3 shift);
 // Step after which the point of a sphere (centre z, radius r) that faces `target`, moving as
 // z + v t + a t^2 / 2, reaches the target height; only strictly positive roots count.
 double planeHitTime(double z, double r, double v, double a, double target);
