@@ -1,6 +1,8 @@
 #include "app/alterations.h"
 
+#include <algorithm>
 #include <iostream>
+#include <span>
 #include <string>
 
 #include "app/config.h"
@@ -21,32 +23,29 @@ struct Alteration {
     bool resetProfiles = false;
 };
 
+// The two keys of alter.json that are not run parameters, at their places in its order.
+constexpr int STOP_ORDER = 11;
+constexpr int RESET_STATS_ORDER = 12;
+
 // The keys in the order in which they take effect. Everything is read into a copy first,
 // so that a bad value anywhere leaves the run exactly as it was.
 void readAlterations(const json& doc, Alteration& a) {
-    SimulationConfig& c = a.config;
-    readOptional(doc, "save_last_state_every", c.save_last_state_every);
-    readOptional(doc, "stats_after", c.stats_after);
-    readOptional(doc, "stats_every", c.stats_every);
-    readOptional(doc, "species_stats_after", c.species_stats_after);
-    readOptional(doc, "species_stats_every", c.species_stats_every);
-    readOptional(doc, "flush_species_stats_every", c.flush_species_stats_every);
-    readOptional(doc, "flush_stats_every", c.flush_stats_every);
-    readOptional(doc, "log_state", c.log_state);
-    readOptional(doc, "save_particles_state_every", c.save_particles_state_every);
-    readOptional(doc, "flush_state_buffer_every", c.flush_state_buffer_every);
-    raiseStateFlushToSnapshotInterval(c);
-    readOptional(doc, "stop", a.stop);
-    // Presence alone asks for the reset, whatever the value says.
-    a.resetProfiles = doc.contains("reset_stats");
-    readOptional(doc, "purge_queue_above", c.purge_queue_above);
-    readOptional(doc, "sample_pca_after", c.sample_pca_after);
-    readOptional(doc, "sample_pca_until", c.sample_pca_until);
-    readOptional(doc, "flush_pca_buffer_every", c.flush_pca_buffer_every);
-    readOptional(doc, "sample_collision_angle", c.sample_collision_angle);
-    readOptional(doc, "sample_collision_angle_after", c.sample_collision_angle_after);
-    readOptional(doc, "sample_collision_angle_until", c.sample_collision_angle_until);
-    readOptional(doc, "flush_collision_angle_buffer_every", c.flush_collision_angle_buffer_every);
+    const std::span<const ConfigKey> keys = configKeys();
+    int last = RESET_STATS_ORDER;
+    for (const ConfigKey& key : keys) last = std::max(last, key.alterOrder);
+    for (int order = 1; order <= last; ++order) {
+        if (order == STOP_ORDER) {
+            readOptional(doc, "stop", a.stop);
+        } else if (order == RESET_STATS_ORDER) {
+            // Presence alone asks for the reset, whatever the value says.
+            a.resetProfiles = doc.contains("reset_stats");
+        }
+        for (const ConfigKey& key : keys) {
+            if (key.alterOrder != order) continue;
+            readConfigKey(doc, key, a.config);
+            runKeyRule(key, a.config);
+        }
+    }
 }
 
 }  // namespace

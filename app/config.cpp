@@ -1,10 +1,13 @@
 #include "app/config.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
+#include <variant>
 #include <unistd.h>
 
 #include "core/cells.h"
@@ -15,16 +18,6 @@
 #include "util/file_output.h"
 #include "util/format.h"
 #include "util/json_input.h"
-
-static constexpr int32_t MAX_PROFILE_BINS = 10'000'000;
-// Cells are numbered by signed 32-bit integers: 1290^3 is the largest cube below 2^31.
-static constexpr int32_t MAX_CELLS_PER_DIMENSION = 1290;
-
-
-static void requirePositive(bool ok, const std::string& key, const std::string& requirement,
-                            const std::string& value) {
-    if (!ok) throw InputError("key \"" + key + "\" must be " + requirement + ", but is " + value);
-}
 
 static double physicalMemoryBytes() {
     const long pages = sysconf(_SC_PHYS_PAGES);
@@ -55,34 +48,55 @@ static std::string snapshotBufferProblem(const SimulationConfig& c) {
     return "";
 }
 
+// Whether the run will use an interval, so that it must be at least 1.
+static bool intervalInUse(IntervalUse use, const SimulationConfig& c, bool multiSpecies) {
+    switch (use) {
+        case IntervalUse::None:
+            return false;
+        case IntervalUse::RestartSave:
+        case IntervalUse::Always:
+            return true;
+        case IntervalUse::Snapshots:
+            return c.log_state;
+        case IntervalUse::Profiles:
+            return c.stats_after < 0 || static_cast<uint64_t>(c.stats_after) < c.max_collision_count;
+        case IntervalUse::Species:
+            return multiSpecies;
+        case IntervalUse::Pca:
+            return c.sample_pca;
+        case IntervalUse::ScatteringAngle:
+            return c.sample_scattering_angle;
+        case IntervalUse::CollisionAngle:
+            return c.sample_collision_angle;
+    }
+    return false;
+}
+
+static std::string intervalProblem(IntervalUse use, const SimulationConfig& c, bool multiSpecies) {
+    if (!intervalInUse(use, c, multiSpecies)) return "";
+    for (const ConfigKey& key : configKeys()) {
+        if (key.interval != use) continue;
+        const int64_t value = std::visit(
+            [&](auto field) -> int64_t {
+                using T = std::remove_cvref_t<decltype(c.*field)>;
+                if constexpr (std::is_same_v<T, int32_t>) return c.*field;
+                if constexpr (std::is_same_v<T, uint64_t>) return c.*field > INT64_MAX ? INT64_MAX : int64_t(c.*field);
+                return 1;
+            },
+            key.field);
+        if (value < 1) {
+            return "key \"" + std::string(key.name) + "\" is a collision interval and must be at least 1, but is " +
+                   std::to_string(value);
+        }
+    }
+    return "";
+}
+
+// Intervals are checked grouped by the step that uses them, in the order of IntervalUse.
 std::string scheduleProblem(const SimulationConfig& c, bool multiSpecies) {
-    struct Interval {
-        const char* key;
-        int64_t value;
-        bool used;
-    };
-    auto asSigned = [](uint64_t v) { return v > INT64_MAX ? INT64_MAX : static_cast<int64_t>(v); };
-    const bool profilesReachable =
-        c.stats_after < 0 || static_cast<uint64_t>(c.stats_after) < c.max_collision_count;
-    const Interval intervals[] = {
-        {"save_last_state_every", c.save_last_state_every, true},
-        {"collision_progress_every", asSigned(c.collision_progress_every), true},
-        {"check_alter_every", c.check_alter_every, true},
-        {"save_particles_state_every", asSigned(c.save_particles_state_every), c.log_state},
-        {"flush_state_buffer_every", c.flush_state_buffer_every, c.log_state},
-        {"stats_every", c.stats_every, profilesReachable},
-        {"flush_stats_every", c.flush_stats_every, profilesReachable},
-        {"species_stats_every", c.species_stats_every, multiSpecies},
-        {"flush_species_stats_every", c.flush_species_stats_every, multiSpecies},
-        {"flush_pca_buffer_every", asSigned(c.flush_pca_buffer_every), c.sample_pca},
-        {"save_scattering_angle_every", asSigned(c.save_scattering_angle_every), c.sample_scattering_angle},
-        {"flush_collision_angle_buffer_every", asSigned(c.flush_collision_angle_buffer_every),
-         c.sample_collision_angle},
-    };
-    for (const Interval& interval : intervals) {
-        if (interval.used && interval.value < 1) {
-            return "key \"" + std::string(interval.key) + "\" is a collision interval and must be at least 1, but is " +
-                   std::to_string(interval.value);
+    for (int use = 0; use <= static_cast<int>(IntervalUse::CollisionAngle); ++use) {
+        if (std::string problem = intervalProblem(static_cast<IntervalUse>(use), c, multiSpecies); !problem.empty()) {
+            return problem;
         }
     }
     return snapshotBufferProblem(c);
@@ -118,94 +132,147 @@ void raiseStateFlushToSnapshotInterval(SimulationConfig& c) {
     }
 }
 
-// The keys in the order in which they are read; the gravity rule sits between them
-// because it must stop the load before the domain is even looked at.
-static void readConfig(const json& doc) {
-    SimulationConfig& c = config;
-    c.mode = asString(requireKey(doc, "mode", "mode"), "mode");
-    c.log_animation = asBool(requireKey(doc, "log_animation", "log_animation"), "log_animation");
-    c.collision_progress_every =
-        asUint64(requireKey(doc, "collision_progress_every", "collision_progress_every"), "collision_progress_every");
-    sim.simulationTime = 0.0;
-    c.reflective_z = asBool(requireKey(doc, "reflective_z", "reflective_z"), "reflective_z");
-    c.g = asDouble(requireKey(doc, "g", "g"), "g");
+// The rules that sit between the keys, run right after their key is read: each may stop
+// the load before a later key is even looked at.
+
+static void ruleGravityNeedsWalls(SimulationConfig& c) {
     if (c.g != 0.0 && !c.reflective_z) {
         fatalError(std::string(RED) + "Non-zero gravity requests reflective z boundaries!" + RESET);
     }
+}
 
-    c.domain_size = asDouble(requireKey(doc, "domain_size", "domain_size"), "domain_size");
-    requirePositive(c.domain_size > 0.0, "domain_size", "positive", std::to_string(c.domain_size));
-    c.cells_per_dimension = asInt(requireKey(doc, "cells_per_dimension", "cells_per_dimension"), "cells_per_dimension");
-    requirePositive(c.cells_per_dimension >= 1, "cells_per_dimension", "at least 1",
-                    std::to_string(c.cells_per_dimension));
-    requirePositive(c.cells_per_dimension <= MAX_CELLS_PER_DIMENSION, "cells_per_dimension",
-                    "at most " + std::to_string(MAX_CELLS_PER_DIMENSION), std::to_string(c.cells_per_dimension));
-    c.cellSize = c.domain_size / c.cells_per_dimension;
+static void ruleCellSize(SimulationConfig& c) { c.cellSize = c.domain_size / c.cells_per_dimension; }
 
-    c.num_molecules = asInt(requireKey(doc, "num_molecules", "num_molecules"), "num_molecules");
-    requirePositive(c.num_molecules >= 1, "num_molecules", "at least 1", std::to_string(c.num_molecules));
-    c.min_radius = asDouble(requireKey(doc, "min_radius", "min_radius"), "min_radius");
-    c.max_collision_count = asUint64(requireKey(doc, "max_collision_count", "max_collision_count"), "max_collision_count");
-
+static void ruleSizeParticleArrays(SimulationConfig& c) {
     checkRunFitsInMemory(c);
     resizeParticleStore(c.num_molecules);
+    c.save_particles_state_every = std::max<uint64_t>(static_cast<uint64_t>(c.num_molecules / 20), 1);
+}
 
-    c.save_particles_state_every = static_cast<uint64_t>(c.num_molecules / 20);
-    if (c.save_particles_state_every == 0) c.save_particles_state_every = 1;
-
-    readOptional(doc, "save_last_state_every", c.save_last_state_every);
-    readOptional(doc, "log_state", c.log_state);
-    readOptional(doc, "reset_stats", c.reset_stats);
-    readOptional(doc, "save_particles_state_every", c.save_particles_state_every);
-    readOptional(doc, "flush_state_buffer_every", c.flush_state_buffer_every);
-    raiseStateFlushToSnapshotInterval(c);
-
-    readOptional(doc, "profile_num_bins", c.profile_num_bins);
-    requirePositive(c.profile_num_bins >= 1, "profile_num_bins", "at least 1", std::to_string(c.profile_num_bins));
-    // Four lists of this length per profile; beyond this a typo would ask for gigabytes.
-    requirePositive(c.profile_num_bins <= MAX_PROFILE_BINS, "profile_num_bins",
-                    "at most " + std::to_string(MAX_PROFILE_BINS), std::to_string(c.profile_num_bins));
+static void ruleBuildAccumulators(SimulationConfig&) {
     try {
         buildAccumulators();
     } catch (const std::invalid_argument& e) {
         throw InputError(std::string("height profiles from min_radius to domain_size - min_radius: ") + e.what());
     }
+}
 
-    readOptional(doc, "stats_after", c.stats_after);
-    readOptional(doc, "stats_every", c.stats_every);
-    readOptional(doc, "species_stats_after", c.species_stats_after);
-    readOptional(doc, "species_stats_every", c.species_stats_every);
-    readOptional(doc, "flush_species_stats_every", c.flush_species_stats_every);
-    readOptional(doc, "flush_stats_every", c.flush_stats_every);
-    readOptional(doc, "purge_queue_above", c.purge_queue_above);
-    readOptional(doc, "check_alter_every", c.check_alter_every);
-    readOptional(doc, "sample_pca", c.sample_pca);
-    readOptional(doc, "sample_pca_after", c.sample_pca_after);
-    readOptional(doc, "sample_pca_until", c.sample_pca_until);
-    readOptional(doc, "flush_pca_buffer_every", c.flush_pca_buffer_every);
-    readOptional(doc, "sample_scattering_angle", c.sample_scattering_angle);
-    readOptional(doc, "sample_scattering_angle_after", c.sample_scattering_angle_after);
-    readOptional(doc, "sample_scattering_angle_until", c.sample_scattering_angle_until);
-    readOptional(doc, "save_scattering_angle_every", c.save_scattering_angle_every);
-    readOptional(doc, "sample_collision_angle", c.sample_collision_angle);
-    readOptional(doc, "sample_collision_angle_after", c.sample_collision_angle_after);
-    readOptional(doc, "sample_collision_angle_until", c.sample_collision_angle_until);
-    readOptional(doc, "flush_collision_angle_buffer_every", c.flush_collision_angle_buffer_every);
-    readOptional(doc, "diffusive_z", c.diffusive_z);
-    readOptional(doc, "z_temperature", c.z_temperature);
-    // Thermal walls draw speeds from sqrt(k T / m): zero or below gives no speed or NaN.
-    if (c.diffusive_z) {
-        requirePositive(c.z_temperature > 0.0, "z_temperature", "positive for thermal walls",
-                        std::to_string(c.z_temperature));
+// Thermal walls draw speeds from sqrt(k T / m): zero or below gives no speed or NaN.
+static void ruleThermalWallTemperature(SimulationConfig& c) {
+    if (c.diffusive_z && !(c.z_temperature > 0.0)) {
+        throw InputError("key \"z_temperature\" must be positive for thermal walls, but is " +
+                         std::to_string(c.z_temperature));
     }
-    readOptional(doc, "thermostatted_a", c.thermostatted_a);
-    readOptional(doc, "has_metal_z", c.has_metal_z);
-    readOptional(doc, "metal_z", c.metal_z);
-    readOptional(doc, "log_collision_velocity", c.log_collision_velocity);
-    readOptional(doc, "log_free_path", c.log_free_path);
-    readOptional(doc, "log_velocity", c.log_velocity);
-    readOptional(doc, "bottom_free_path_divisor", c.bottom_free_path_divisor);
+}
 
+static std::string limitText(double limit) {
+    return std::abs(limit) < 1e15 && limit == std::trunc(limit) ? std::to_string(static_cast<int64_t>(limit))
+                                                               : std::to_string(limit);
+}
+
+template <typename T>
+static void checkLimits(const ConfigKey& key, T value) {
+    const double v = static_cast<double>(value);
+    std::string requirement;
+    if (key.low == 0.0 && key.lowExclusive && !(v > 0.0)) requirement = "positive";
+    if (requirement.empty() && !key.lowExclusive && v < key.low) requirement = "at least " + limitText(key.low);
+    if (requirement.empty() && v > key.high) requirement = "at most " + limitText(key.high);
+    if (!requirement.empty()) {
+        throw InputError("key \"" + std::string(key.name) + "\" must be " + requirement + ", but is " +
+                         std::to_string(value));
+    }
+}
+
+void readConfigKey(const json& doc, const ConfigKey& key, SimulationConfig& c) {
+    std::visit(
+        [&](auto field) {
+            using T = std::remove_cvref_t<decltype(c.*field)>;
+            const auto found = doc.is_object() ? doc.find(key.name) : doc.end();
+            if (found == doc.end() && !key.required) return;
+            const json& value = key.required ? requireKey(doc, key.name, key.name) : *found;
+            if constexpr (std::is_same_v<T, bool>) {
+                c.*field = asBool(value, key.name);
+            } else if constexpr (std::is_same_v<T, int32_t>) {
+                c.*field = asInt(value, key.name);
+            } else if constexpr (std::is_same_v<T, uint64_t>) {
+                c.*field = asUint64(value, key.name);
+            } else if constexpr (std::is_same_v<T, double>) {
+                c.*field = asDouble(value, key.name);
+            } else {
+                c.*field = asString(value, key.name);
+            }
+            if constexpr (!std::is_same_v<T, bool> && !std::is_same_v<T, std::string>) checkLimits(key, c.*field);
+        },
+        key.field);
+}
+
+void runKeyRule(const ConfigKey& key, SimulationConfig& c) {
+    if (key.rule != nullptr) key.rule(c);
+}
+
+// Cells are numbered by signed 32-bit integers: 1290^3 is the largest cube below 2^31.
+static constexpr double MAX_CELLS_PER_DIMENSION = 1290;
+// Four lists of this length per profile; beyond this a typo would ask for gigabytes.
+static constexpr double MAX_PROFILE_BINS = 10'000'000;
+
+// clang-format off
+static const ConfigKey CONFIG_KEYS[] = {
+    {.name = "mode", .field = &SimulationConfig::mode, .required = true},
+    {.name = "log_animation", .field = &SimulationConfig::log_animation, .required = true},
+    {.name = "collision_progress_every", .field = &SimulationConfig::collision_progress_every, .required = true, .interval = IntervalUse::Always},
+    {.name = "reflective_z", .field = &SimulationConfig::reflective_z, .required = true},
+    {.name = "g", .field = &SimulationConfig::g, .required = true, .rule = ruleGravityNeedsWalls},
+    {.name = "domain_size", .field = &SimulationConfig::domain_size, .required = true, .low = 0.0, .lowExclusive = true},
+    {.name = "cells_per_dimension", .field = &SimulationConfig::cells_per_dimension, .required = true, .low = 1, .high = MAX_CELLS_PER_DIMENSION, .rule = ruleCellSize},
+    {.name = "num_molecules", .field = &SimulationConfig::num_molecules, .required = true, .low = 1},
+    {.name = "min_radius", .field = &SimulationConfig::min_radius, .required = true},
+    {.name = "max_collision_count", .field = &SimulationConfig::max_collision_count, .required = true, .rule = ruleSizeParticleArrays},
+    {.name = "save_last_state_every", .field = &SimulationConfig::save_last_state_every, .alterOrder = 1, .interval = IntervalUse::RestartSave},
+    {.name = "log_state", .field = &SimulationConfig::log_state, .alterOrder = 8},
+    {.name = "reset_stats", .field = &SimulationConfig::reset_stats},
+    {.name = "save_particles_state_every", .field = &SimulationConfig::save_particles_state_every, .alterOrder = 9, .interval = IntervalUse::Snapshots, .defaultText = "N/20, at least 1"},
+    {.name = "flush_state_buffer_every", .field = &SimulationConfig::flush_state_buffer_every, .alterOrder = 10, .interval = IntervalUse::Snapshots, .rule = raiseStateFlushToSnapshotInterval},
+    {.name = "profile_num_bins", .field = &SimulationConfig::profile_num_bins, .low = 1, .high = MAX_PROFILE_BINS, .rule = ruleBuildAccumulators},
+    {.name = "stats_after", .field = &SimulationConfig::stats_after, .alterOrder = 2},
+    {.name = "stats_every", .field = &SimulationConfig::stats_every, .alterOrder = 3, .interval = IntervalUse::Profiles},
+    {.name = "species_stats_after", .field = &SimulationConfig::species_stats_after, .alterOrder = 4},
+    {.name = "species_stats_every", .field = &SimulationConfig::species_stats_every, .alterOrder = 5, .interval = IntervalUse::Species},
+    {.name = "flush_species_stats_every", .field = &SimulationConfig::flush_species_stats_every, .alterOrder = 6, .interval = IntervalUse::Species},
+    {.name = "flush_stats_every", .field = &SimulationConfig::flush_stats_every, .alterOrder = 7, .interval = IntervalUse::Profiles},
+    {.name = "purge_queue_above", .field = &SimulationConfig::purge_queue_above, .alterOrder = 13},
+    {.name = "check_alter_every", .field = &SimulationConfig::check_alter_every, .interval = IntervalUse::Always},
+    {.name = "sample_pca", .field = &SimulationConfig::sample_pca},
+    {.name = "sample_pca_after", .field = &SimulationConfig::sample_pca_after, .alterOrder = 14},
+    {.name = "sample_pca_until", .field = &SimulationConfig::sample_pca_until, .alterOrder = 15},
+    {.name = "flush_pca_buffer_every", .field = &SimulationConfig::flush_pca_buffer_every, .alterOrder = 16, .interval = IntervalUse::Pca},
+    {.name = "sample_scattering_angle", .field = &SimulationConfig::sample_scattering_angle},
+    {.name = "sample_scattering_angle_after", .field = &SimulationConfig::sample_scattering_angle_after},
+    {.name = "sample_scattering_angle_until", .field = &SimulationConfig::sample_scattering_angle_until},
+    {.name = "save_scattering_angle_every", .field = &SimulationConfig::save_scattering_angle_every, .interval = IntervalUse::ScatteringAngle},
+    {.name = "sample_collision_angle", .field = &SimulationConfig::sample_collision_angle, .alterOrder = 17},
+    {.name = "sample_collision_angle_after", .field = &SimulationConfig::sample_collision_angle_after, .alterOrder = 18},
+    {.name = "sample_collision_angle_until", .field = &SimulationConfig::sample_collision_angle_until, .alterOrder = 19},
+    {.name = "flush_collision_angle_buffer_every", .field = &SimulationConfig::flush_collision_angle_buffer_every, .alterOrder = 20, .interval = IntervalUse::CollisionAngle},
+    {.name = "diffusive_z", .field = &SimulationConfig::diffusive_z},
+    {.name = "z_temperature", .field = &SimulationConfig::z_temperature, .rule = ruleThermalWallTemperature},
+    {.name = "thermostatted_a", .field = &SimulationConfig::thermostatted_a},
+    {.name = "has_metal_z", .field = &SimulationConfig::has_metal_z},
+    {.name = "metal_z", .field = &SimulationConfig::metal_z},
+    {.name = "log_collision_velocity", .field = &SimulationConfig::log_collision_velocity},
+    {.name = "log_free_path", .field = &SimulationConfig::log_free_path},
+    {.name = "log_velocity", .field = &SimulationConfig::log_velocity},
+    {.name = "bottom_free_path_divisor", .field = &SimulationConfig::bottom_free_path_divisor},
+};
+// clang-format on
+
+std::span<const ConfigKey> configKeys() { return CONFIG_KEYS; }
+
+static void readConfig(const json& doc) {
+    SimulationConfig& c = config;
+    for (const ConfigKey& key : configKeys()) {
+        readConfigKey(doc, key, c);
+        runKeyRule(key, c);
+    }
     if (std::string problem = scheduleProblem(c, false); !problem.empty()) throw InputError(problem);
 }
 

@@ -2,9 +2,59 @@
 // Loading and checking the run parameters of config.json.
 
 #include <cstdint>
+#include <limits>
+#include <span>
 #include <string>
+#include <variant>
 
 #include "core/simulation_config.h"
+#include "util/json_input.h"
+
+// The per-collision steps that use an interval key, and so need it to be at least 1.
+enum class IntervalUse : uint8_t {
+    None,
+    RestartSave,
+    Always,  // the progress line and the alter.json poll
+    Snapshots,
+    Profiles,
+    Species,
+    Pca,
+    ScatteringAngle,
+    CollisionAngle,
+};
+
+using ConfigField = std::variant<bool SimulationConfig::*, int32_t SimulationConfig::*, uint64_t SimulationConfig::*,
+                                 double SimulationConfig::*, std::string SimulationConfig::*>;
+
+// One key of config.json. The member's type is the key's JSON type; a key that is not
+// required keeps the default of SimulationConfig when it is absent.
+struct ConfigKey {
+    const char* name;
+    ConfigField field;
+    bool required = false;
+    // Allowed range: a value below low (at or below it when lowExclusive) or above high is refused.
+    double low = -std::numeric_limits<double>::infinity();
+    bool lowExclusive = false;
+    double high = std::numeric_limits<double>::infinity();
+    // Its place among the keys of alter.json, which reads them in another order; 0: never.
+    int alterOrder = 0;
+    IntervalUse interval = IntervalUse::None;
+    // A rule that runs right after the key is read (present or not), in config.json and in
+    // alter.json alike: derived values, sizes, checks that involve earlier keys.
+    void (*rule)(SimulationConfig&) = nullptr;
+    // The default as the README gives it, where the struct's initial value does not tell.
+    const char* defaultText = nullptr;
+};
+
+// Every key of config.json, in the order in which config.json is read: the single list from
+// which the config loader, the alteration loader and their messages work. Adding a key is
+// one line here and one member of SimulationConfig.
+std::span<const ConfigKey> configKeys();
+
+// Reads one key into c (if present, or throws InputError when it is required and missing)
+// and checks its range; then its rule.
+void readConfigKey(const json& doc, const ConfigKey& key, SimulationConfig& c);
+void runKeyRule(const ConfigKey& key, SimulationConfig& c);
 
 // Reads solutionFolder + "/config.json", sizes the particle arrays and builds the
 // accumulators. Throws InputRefused for a file the run cannot use, and FatalError for

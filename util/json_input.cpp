@@ -119,15 +119,6 @@ std::string asString(const json& value, const std::string& where) {
     return value.get<std::string>();
 }
 
-void readOptional(const json& object, const std::string& key, double& target) {
-    if (auto it = object.find(key); it != object.end()) target = asDouble(*it, key);
-}
-void readOptional(const json& object, const std::string& key, int32_t& target) {
-    if (auto it = object.find(key); it != object.end()) target = asInt(*it, key);
-}
-void readOptional(const json& object, const std::string& key, uint64_t& target) {
-    if (auto it = object.find(key); it != object.end()) target = asUint64(*it, key);
-}
 void readOptional(const json& object, const std::string& key, bool& target) {
     if (auto it = object.find(key); it != object.end()) target = asBool(*it, key);
 }

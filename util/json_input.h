@@ -39,8 +39,5 @@ uint64_t asUint64(const json& value, const std::string& where);
 bool asBool(const json& value, const std::string& where);
 std::string asString(const json& value, const std::string& where);
 
-// Optional keys: the target keeps its value when the key is absent.
-void readOptional(const json& object, const std::string& key, double& target);
-void readOptional(const json& object, const std::string& key, int32_t& target);
-void readOptional(const json& object, const std::string& key, uint64_t& target);
+// An optional key: the target keeps its value when the key is absent.
 void readOptional(const json& object, const std::string& key, bool& target);
