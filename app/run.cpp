@@ -122,13 +122,17 @@ void connectOutputs() {
     }
 }
 
-int runSimulation() {
+void prepareEngine() {
     connectOutputs();
     std::cout << BLUE << "Initializing cells structure..." << RESET;
     initCells();
     std::cout << BLUE << " Done.\n" << RESET;
     assignParticlesToCells();
     refuseOverlappingStart();
+}
+
+int runSimulation() {
+    prepareEngine();
     if (config.mode == "init") {
         if (!removeOutputsOfEarlierRun()) return 1;
     } else {
