@@ -1,8 +1,7 @@
-"""Tests of tools/hardgas_io.py, tools/hardgas-plot and the shipped examples, against
-real runs of the built simulator.
+"""Tests of tools/hardgas_io.py and tools/hardgas-plot against a real run of the built
+simulator.
 
-    python3 tests/tools_test.py --hardgas build/hardgas --init build/hardgas-init [--example NAME] [--no-plot]
-        [unittest arguments, e.g. ReaderTest]
+    python3 tests/tools_test.py --hardgas build/hardgas --init build/hardgas-init [unittest arguments, e.g. ReaderTest]
 """
 
 import argparse
@@ -23,7 +22,7 @@ import numpy as np  # noqa: E402
 import hardgas_io as hio  # noqa: E402
 
 PLOT = os.path.join(ROOT, "tools", "hardgas-plot")
-OPTIONS = argparse.Namespace(hardgas=None, init=None, example=None, no_plot=False)
+OPTIONS = argparse.Namespace(hardgas=None, init=None)
 
 SMALL_RUN = dict(particles=60, collisions=2000, stats_every=50, species_stats_every=50)
 
@@ -214,6 +213,9 @@ class PlotTest(SmallRunCase):
         done = self.plot(self.folder, "--out", out)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(set(os.listdir(out)), self.EXPECTED)
+        # Without --out the figures go to plots/ inside the run.
+        self.assertEqual(self.plot(self.folder).returncode, 0)
+        self.assertEqual(set(os.listdir(os.path.join(self.folder, "plots"))), self.EXPECTED)
         for name in self.EXPECTED:
             path = os.path.join(out, name)
             width, height = png_size(path)
@@ -222,11 +224,6 @@ class PlotTest(SmallRunCase):
         self.assertIn(f"collisions      {SMALL_RUN['collisions']:,}", done.stdout)
         self.assertIn("particles       60 (species a: 30, species b: 30)", done.stdout)
         self.assertIn(os.path.abspath(out), done.stdout)
-
-    def test_default_output_folder_is_plots_inside_the_run(self):
-        done = self.plot(self.folder)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertEqual(set(os.listdir(os.path.join(self.folder, "plots"))), self.EXPECTED)
 
     def test_a_folder_without_outputs_fails_clearly(self):
         empty = tempfile.mkdtemp(dir=self.tmp)
@@ -253,47 +250,10 @@ class PlotTest(SmallRunCase):
         self.assertIn("snapshot.png", written)
 
 
-class ExampleTest(unittest.TestCase):
-    """One shipped example, run to completion with a smaller collision budget."""
-
-    COLLISIONS = 30000
-
-    def test_example_runs_to_completion(self):
-        if OPTIONS.example is None:
-            self.skipTest("no --example given")
-        source = os.path.join(ROOT, "examples", OPTIONS.example)
-        self.assertTrue(os.path.isfile(os.path.join(source, "README.md")))
-        tmp = tempfile.mkdtemp(prefix="hardgas-example-")
-        self.addCleanup(shutil.rmtree, tmp, True)
-        folder = os.path.join(tmp, OPTIONS.example)
-        shutil.copytree(source, folder)
-        config = hio.read_config(folder)
-        config["max_collision_count"] = self.COLLISIONS
-        # Keep the height profiles in the shortened run.
-        config["stats_after"] = min(config.get("stats_after", 50000000), self.COLLISIONS // 3)
-        with open(os.path.join(folder, "config.json"), "w") as f:
-            json.dump(config, f, indent=4)
-
-        run_hardgas(folder)
-        last = hio.read_last_state(folder)
-        self.assertEqual(last.collision_count, self.COLLISIONS)
-        self.assertEqual(len(hio.read_state(folder)), hio.read_state_json(folder)["states_saved"])
-        self.assertGreater(hio.read_histogram(os.path.join(folder, "linear_profile.json")).num_instances, 0)
-        if OPTIONS.no_plot:
-            return
-        done = subprocess.run([PLOT, folder], capture_output=True, text=True, timeout=300)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        figures = os.listdir(os.path.join(folder, "plots"))
-        self.assertIn("snapshot.png", figures)
-        self.assertIn("linear_profile.png", figures)
-
-
 def main():
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--hardgas", required=True)
     parser.add_argument("--init", required=True)
-    parser.add_argument("--example")
-    parser.add_argument("--no-plot", action="store_true")
     options, rest = parser.parse_known_args()
     vars(OPTIONS).update(vars(options))
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -1,0 +1,388 @@
+// Whole runs of the real binary: how a run ends, continuing it, steering it through
+// alter.json, and what it leaves behind when it is killed or the disk fills up. The bytes of
+// ordinary runs are pinned by the golden test; these are the paths it does not take.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "app/alterations.h"
+#include "app/config.h"
+#include "core/particles.h"
+#include "persist/last_state.h"
+#include "stats/collision_stats.h"
+#include "tests/support.h"
+#include "util/format.h"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+constexpr int32_t N = 64;
+constexpr uint64_t RECORD = sizeof(double) * (1 + 6 * N);
+
+// Snapshots, restart saves, profiles and samples all written every few tens of collisions,
+// at cadences that do not divide each other, so that a kill can land inside any write.
+void makeBusyRun(const std::string& folder, uint64_t collisions) {
+    initFolder(folder, {"-n", std::to_string(N), "-p", "0.1", "--seed", "8", "--max-collisions",
+                        std::to_string(collisions), "--set", "save_last_state_every=50", "--set",
+                        "save_particles_state_every=10", "--set", "flush_state_buffer_every=30", "--set",
+                        "stats_after=0", "--set", "stats_every=10", "--set", "flush_stats_every=40", "--set",
+                        "sample_collision_angle=true", "--set", "flush_collision_angle_buffer_every=20", "--set",
+                        "log_free_path=true", "--set", "collision_progress_every=1000000"});
+}
+
+void continueTo(const std::string& folder, uint64_t collisions) {
+    setConfigKeys(folder, {{"mode", "continue"}, {"max_collision_count", collisions}});
+}
+
+uint64_t savedCollisions(const std::string& folder) {
+    return readJson(folder + "/last_state.json")["collision_count"];
+}
+
+TEST(RunTest, UnusualEndings) {
+    const RunResult usage = runCommand({HARDGAS_BINARY});
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_EQ(usage.err, std::string("Usage: ") + HARDGAS_BINARY + " <solutionFolder>\n");
+
+    struct Case {
+        const char* name;
+        std::function<void(const TempDir&)> prepare;
+        int status;
+        std::string out, err;  // expected within standard output and standard error
+    };
+    const Case cases[] = {
+        {"nothing can happen",
+         [](const TempDir& d) {
+             json init = readJson(d.file("particles_init.json"));
+             for (json& p : init["particles"]) p["velocity"] = {0.0, 0.0, 0.0};
+             writeJson(d.file("particles_init.json"), init);
+         },
+         0, "No further event can happen (every particle's next event lies at infinite time); ending the run.\n", ""},
+        {"an earlier output that cannot be removed",
+         [](const TempDir& d) { fs::create_directories(d.file("state.bin/inside")); }, 1,
+         " is locked by another process.\n", ""},
+        {"a restart file that cannot be written",
+         [](const TempDir& d) { fs::create_directories(d.file("last_state.json.tmp")); }, 1, "",
+         "Failed to open file for writing: "},
+        {"intervals of switched-off features may be zero",
+         [](const TempDir& d) {
+             setConfigKeys(d.path, {{"log_state", false}, {"save_particles_state_every", 0},
+                                    {"flush_pca_buffer_every", 0}});
+         },
+         0, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        makeBusyRun(dir.path, 200);
+        c.prepare(dir);
+        const RunResult r = runHardgas(dir.path);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+}
+
+// Restoring a saved state and saving it at once reproduces the file byte for byte, and the
+// writer prints numbers exactly as the JSON library would, also those of unusual form.
+TEST(RunTest, RestartFileRoundTripsExactly) {
+    TempDir dir;
+    makeBusyRun(dir.path, 300);
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const std::string saved = readFile(dir.file("last_state.json"));
+    continueTo(dir.path, 300);  // the budget is spent: the run ends at once
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    EXPECT_EQ(readFile(dir.file("last_state.json")), saved);
+
+    resetAll(dir.path);
+    setupBox(3, 1e300, 1);
+    const double values[] = {-0.0, 5.0, 1e300, 4.9e-324, 1e-5, 123456789012345680.0, 0.1, -2.5e-7, 1e16};
+    for (size_t p = 0; p < 3; ++p) {
+        placeParticle(int32_t(p), {values[3 * p], values[3 * p + 1], values[3 * p + 2]},
+                      {values[(3 * p + 4) % 9], values[(3 * p + 5) % 9], values[(3 * p + 6) % 9]}, 1.0, 1.0);
+        sim.freePath[p] = values[p + 6];
+        sim.freeTime[p] = values[p + 2];
+        sim.truePath[p] = p % 2;
+    }
+    sim.collisionCount = UINT64_MAX;
+    saveLastState();
+    const json state = json::parse(readFile(dir.file("last_state.json")));
+    EXPECT_EQ(readFile(dir.file("last_state.json")), state.dump(4));
+    EXPECT_EQ(state["collision_count"], UINT64_MAX);
+    EXPECT_EQ(state["truePath"], json({false, true, false}));
+    EXPECT_EQ(state["posY"][1], 1e-5);
+    EXPECT_EQ(state["velX"][0], 1e-5);
+    EXPECT_EQ(state["freeTime"][1], 4.9e-324);
+}
+
+// 600 collisions straight against 300 + 300 with a restart between: the continued run
+// rebuilds its queue from the saved state, so only rounding may differ.
+TEST(RunTest, SplitRunFollowsTheStraightRun) {
+    TempDir straight, split;
+    makeBusyRun(straight.path, 600);
+    makeBusyRun(split.path, 300);
+    ASSERT_EQ(runHardgas(straight.path).status, 0);
+    ASSERT_EQ(runHardgas(split.path).status, 0);
+    continueTo(split.path, 600);
+    const RunResult r = runHardgas(split.path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" with 300 done collisions.\n"), std::string::npos);
+
+    const json a = readJson(straight.file("last_state.json"));
+    const json b = readJson(split.file("last_state.json"));
+    EXPECT_EQ(a["collision_count"], b["collision_count"]);
+    EXPECT_NEAR(a["runtime"].get<double>(), b["runtime"].get<double>(), 1e-9 * a["runtime"].get<double>());
+    const double L = readJson(straight.file("config.json"))["domain_size"];
+    for (const char* key : {"posX", "posY", "posZ", "velX", "velY", "velZ"}) {
+        const double scale = key[0] == 'p' ? L : 400.0;
+        for (size_t p = 0; p < N; ++p) {
+            double d = std::fabs(a[key][p].get<double>() - b[key][p].get<double>());
+            if (key[0] == 'p') d = std::min(d, L - d);  // the same point across the periodic boundary
+            EXPECT_LT(d, 1e-6 * scale) << key << " " << p;
+        }
+    }
+    EXPECT_EQ(fileSize(split.file("state.bin")), fileSize(straight.file("state.bin")) + RECORD);
+}
+
+// One poll of alter.json on a loaded configuration.
+class AlterationTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        resetAll(dir.path);
+        config.max_collision_count = 1000000;
+        config.collision_progress_every = 1000;
+        config.save_particles_state_every = 40;
+        config.flush_state_buffer_every = 40;
+        config.profile_num_bins = 4;
+        config.domain_size = 1.0;
+        config.min_radius = 0.1;
+        buildAccumulators();
+    }
+    std::string poll(const std::string& text) {
+        writeFile(dir.file("alter.json"), text);
+        ::testing::internal::CaptureStderr();
+        applyAlterations();
+        return ::testing::internal::GetCapturedStderr();
+    }
+    TempDir dir;
+};
+
+TEST_F(AlterationTest, AlterableKeysAreAppliedAndNoOthers) {
+    SimulationConfig expected = config;
+    expected.save_last_state_every = 11;
+    expected.stats_after = 12;
+    expected.stats_every = 13;
+    expected.species_stats_after = 14;
+    expected.species_stats_every = 15;
+    expected.flush_species_stats_every = 16;
+    expected.flush_stats_every = 17;
+    expected.log_state = false;
+    expected.save_particles_state_every = 18;
+    expected.flush_state_buffer_every = 19;
+    expected.purge_queue_above = 2.5;
+    expected.sample_pca_after = 20;
+    expected.sample_pca_until = 21;
+    expected.flush_pca_buffer_every = 22;
+    expected.sample_collision_angle = true;
+    expected.sample_collision_angle_after = 23;
+    expected.sample_collision_angle_until = 24;
+    expected.flush_collision_angle_buffer_every = 25;
+    EXPECT_EQ(poll(R"({"save_last_state_every": 11, "stats_after": 12, "stats_every": 13, "species_stats_after": 14,
+        "species_stats_every": 15, "flush_species_stats_every": 16, "flush_stats_every": 17, "log_state": false,
+        "save_particles_state_every": 18, "flush_state_buffer_every": 19, "purge_queue_above": 2.5,
+        "sample_pca_after": 20, "sample_pca_until": 21, "flush_pca_buffer_every": 22, "sample_collision_angle": true,
+        "sample_collision_angle_after": 23, "sample_collision_angle_until": 24,
+        "flush_collision_angle_buffer_every": 25, "g": 3.0, "check_alter_every": 7, "sample_pca": true,
+        "mode": "init", "stop": true})"),
+              "");
+    EXPECT_TRUE(config == expected);
+    EXPECT_TRUE(alterations.stopRequested);
+    EXPECT_EQ(poll(R"({"stop": false})"), "");
+    EXPECT_FALSE(alterations.stopRequested);
+
+    // The flush interval follows a larger snapshot interval.
+    EXPECT_EQ(poll(R"({"save_particles_state_every": 100, "flush_state_buffer_every": 10})"), "");
+    EXPECT_EQ(config.flush_state_buffer_every, 100);
+
+    // An interval that only matters once its feature is switched on is checked then.
+    config.sample_collision_angle = false;
+    config.flush_collision_angle_buffer_every = 0;
+    const SimulationConfig before = config;
+    EXPECT_NE(poll(R"({"sample_collision_angle": true})").find("\"flush_collision_angle_buffer_every\" is a "),
+              std::string::npos);
+    EXPECT_TRUE(config == before);
+}
+
+TEST_F(AlterationTest, ResetStatsByItsPresenceEmptiesBothProfiles) {
+    for (Histogram* h : {&collisionStats.logProfile, &collisionStats.linearProfile}) h->add({0.2, 0.5}, {1.0, 2.0});
+    EXPECT_EQ(poll(R"({"reset_stats": false})"), "");
+    for (const Histogram* h : {&collisionStats.logProfile, &collisionStats.linearProfile}) {
+        EXPECT_EQ(h->num_instances, 0u);
+        EXPECT_EQ(h->counts, std::vector<uint64_t>(4, 0));
+        EXPECT_EQ(h->values, std::vector<double>(4, 0.0));
+    }
+}
+
+TEST(SteeringRunTest, StopRequestEndsTheRunCleanlyAndTheRunCanBeContinued) {
+    TempDir dir;
+    initFolder(dir.path, {"-n", "200", "-p", "0.1", "--max-collisions", "100000000"});
+    setConfigKeys(dir.path, {{"check_alter_every", 500}, {"log_state", false}});
+    writeFile(dir.file("alter.json"), R"({"stop": true})");
+    const RunResult stopped = runHardgas(dir.path);
+    ASSERT_EQ(stopped.status, 0) << stopped.err;
+    EXPECT_NE(stopped.out.find(std::string(RED) + "\nStopping..." + RESET), std::string::npos);
+    const std::string done = std::string(RED) + " Done.\n" + RESET;  // after the end-of-run files
+    EXPECT_EQ(stopped.out.substr(stopped.out.size() - done.size()), done);
+    const uint64_t count = savedCollisions(dir.path);
+    EXPECT_EQ(count % 500, 0u);
+    EXPECT_LT(count, 100000000u);
+
+    continueTo(dir.path, count + 3000);
+    fs::remove(dir.file("alter.json"));
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    EXPECT_EQ(savedCollisions(dir.path), count + 3000);
+}
+
+// A continued run from 1234 collisions with polls every 1000 reads alter.json first at
+// 2000: the collision-angle samples up to 2000 are all there and none after it, and the
+// profile reset at 2000 leaves only the passes at 2100 ... 2900.
+TEST(SteeringRunTest, ChangesTakeEffectAtThePollAndNotBefore) {
+    TempDir dir;
+    initFolder(dir.path, {"-n", "100", "-p", "0.1", "--max-collisions", "1234"});
+    setConfigKeys(dir.path, {{"check_alter_every", 1000}, {"log_state", false}, {"sample_collision_angle", true},
+                             {"sample_collision_angle_until", 1000000000}, {"flush_collision_angle_buffer_every", 100},
+                             {"stats_after", 0}, {"stats_every", 100}, {"flush_stats_every", 100}});
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    EXPECT_EQ(readJson(dir.file("log_profile.json"))["num_instances"], 12);
+
+    continueTo(dir.path, 2900);
+    writeFile(dir.file("alter.json"), R"({"sample_collision_angle": false, "reset_stats": false})");
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const std::vector<double> records = readDoubles(dir.file("collision_angle.bin"));
+    ASSERT_EQ(records.size(), 6u * 2000);
+    for (size_t k = 0; k < 2000; ++k) ASSERT_EQ(records[6 * k], double(k + 1));
+    for (const char* name : {"log_profile.json", "linear_profile.json"}) {
+        const json profile = readJson(dir.file(name));
+        EXPECT_EQ(profile["num_instances"], 9) << name;
+        uint64_t counted = 0;
+        for (uint64_t n : profile["counts"]) counted += n;
+        EXPECT_EQ(counted, 9u * 100) << name;
+    }
+}
+
+// Starts hardgas on folder with its console thrown away, kills it after `delay`, and waits.
+void runAndKill(const std::string& folder, std::chrono::microseconds delay) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::string binary = HARDGAS_BINARY, argument = folder;
+    char* argv[] = {binary.data(), argument.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    std::this_thread::sleep_for(delay);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+// A copy of folder continued for a few collisions must run to its end, and leave state.bin
+// holding exactly the snapshots state.json counts.
+void expectContinuable(const std::string& folder, const std::string& label) {
+    TempDir check;
+    fs::copy(folder, check.path, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    continueTo(check.path, savedCollisions(check.path) + 40);
+    const RunResult r = runHardgas(check.path);
+    ASSERT_EQ(r.status, 0) << label << "\n" << r.err;
+    EXPECT_EQ(fileSize(check.file("state.bin")), readJson(check.file("state.json"))["states_saved"].get<uint64_t>() * RECORD)
+        << label;
+}
+
+TEST(CrashSafetyTest, KilledAtRandomMomentsTheRunAlwaysLeavesAContinuableRestartFile) {
+    TempDir dir;
+    makeBusyRun(dir.path, 100);
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    continueTo(dir.path, 1'000'000'000);
+    std::mt19937 random(2026);
+    std::uniform_int_distribution<int> delayMicroseconds(2'000, 300'000);
+    uint64_t lastCount = 0;
+    for (int k = 0; k < 16; ++k) {
+        const auto delay = std::chrono::microseconds(delayMicroseconds(random));
+        runAndKill(dir.path, delay);
+        const std::string label = "kill " + std::to_string(k) + " after " + std::to_string(delay.count()) + " us";
+        const uint64_t count = savedCollisions(dir.path);
+        EXPECT_GE(count, lastCount) << label;
+        lastCount = count;
+        expectContinuable(dir.path, label);
+    }
+    EXPECT_GT(lastCount, 100u) << "the killed runs never got to a restart save";
+}
+
+// A run killed between appending to state.bin and rewriting state.json, or after its last
+// restart save, leaves snapshots that state.json does not count.
+TEST(CrashSafetyTest, ContinuedRunCutsStateFileBackToTheRestartPoint) {
+    TempDir dir;
+    makeBusyRun(dir.path, 100);
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const std::string before = readFile(dir.file("state.bin"));
+    const int saved = readJson(dir.file("state.json"))["states_saved"];
+    // One whole snapshot from beyond the restart point, then half of another.
+    std::vector<double> extra(1 + 6 * N + 3 * N, 0.0);
+    extra[0] = 2.0 * readJson(dir.file("last_state.json"))["runtime"].get<double>();
+    writeFile(dir.file("state.bin"), before + std::string(reinterpret_cast<const char*>(extra.data()), extra.size() * 8));
+    continueTo(dir.path, 160);
+    const RunResult r = runHardgas(dir.path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("state.bin held " + std::to_string(saved + 1) + " whole snapshots and part of one and "
+                         "state.json counted " + std::to_string(saved) + "; kept the " + std::to_string(saved) +
+                         " taken up to the restart point.\n"),
+              std::string::npos)
+        << r.out;
+    const std::string after = readFile(dir.file("state.bin"));
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    EXPECT_EQ(after.size(), readJson(dir.file("state.json"))["states_saved"].get<uint64_t>() * RECORD);
+}
+
+// Each output in turn resolves to /dev/full, where every write fails with "no space left".
+TEST(CrashSafetyTest, FullDiskIsReportedWithThePathAndKeepsTheRestartFile) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"last_state.json.tmp", "last_state.json", "init"}, {"state.json.tmp", "state.json", "init"},
+        {"state.bin", "state.bin", "continue"},             {"collision_angle.bin", "collision_angle.bin", "continue"},
+        {"log_profile.json.tmp", "log_profile.json", "init"}, {"free/free_path.bin", "free/free_path.bin", "init"},
+    };
+    for (const auto& [link, output, mode] : cases) {
+        TempDir dir;
+        makeBusyRun(dir.path, 100);
+        ASSERT_EQ(runHardgas(dir.path).status, 0);
+        const std::string previous = readFile(dir.file("last_state.json"));
+        setConfigKeys(dir.path, {{"mode", mode}, {"max_collision_count", 200}});
+        fs::remove(dir.file(link));
+        fs::create_symlink("/dev/full", dir.file(link));
+        const RunResult r = runHardgas(dir.path);
+        EXPECT_EQ(r.status, 1) << link;
+        EXPECT_NE(r.err.find("ERROR: Failed to write file (is the disk full?): " + dir.file(output) + "\n"),
+                  std::string::npos)
+            << link << "\n" << r.err;
+        if (std::string(link) == "last_state.json.tmp") {
+            EXPECT_EQ(readFile(dir.file("last_state.json")), previous);
+        }
+        fs::remove(dir.file(link));
+        expectContinuable(dir.path, link);
+    }
+}
+
+}  // namespace
