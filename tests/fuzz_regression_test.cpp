@@ -26,18 +26,10 @@ using fuzzing::Outcome;
 using fuzzing::Target;
 
 std::vector<std::filesystem::path> regressionInputs(Target target) {
-    std::vector<std::filesystem::path> files;
     const std::filesystem::path folder = std::filesystem::path(HARDGAS_FUZZ_REGRESSIONS) / fuzzing::targetName(target);
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.is_regular_file()) files.push_back(entry.path());
-    }
+    std::vector<std::filesystem::path> files(std::filesystem::directory_iterator(folder), {});
     std::sort(files.begin(), files.end());
     return files;
-}
-
-std::string readBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 class FuzzRegressionTest : public ::testing::TestWithParam<Target> {};
@@ -48,7 +40,8 @@ TEST_P(FuzzRegressionTest, EveryInputLoadsOrIsRefusedWithOneLineNamingTheFile) {
     ASSERT_FALSE(files.empty()) << "no inputs for " << fuzzing::targetName(target);
     for (const auto& file : files) {
         SCOPED_TRACE(file.string());
-        const std::string input = readBytes(file);
+        std::ifstream in(file, std::ios::binary);
+        const std::string input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         ::testing::internal::CaptureStderr();
         const fuzzing::LoadResult result =
             fuzzing::runLoader(target, reinterpret_cast<const uint8_t*>(input.data()), input.size());

@@ -34,13 +34,16 @@ EXAMPLES = {
                             "save_last_state_every": 15000, "collision_progress_every": 10000},
 }
 
+# Snapshots at the default cadence (N / 20); an angle window that the continued run shifts.
 STEERED_SETTINGS = {
     "log_animation": True, "check_alter_every": 50, "collision_progress_every": 100, "save_last_state_every": 70,
-    "save_particles_state_every": 30, "flush_state_buffer_every": 90, "stats_after": 0, "stats_every": 10,
+    "flush_state_buffer_every": 90, "stats_after": 0, "stats_every": 10,
     "flush_stats_every": 60, "log_free_path": True, "log_collision_velocity": True, "log_velocity": True,
     "sample_pca": True, "flush_pca_buffer_every": 40, "sample_scattering_angle": True,
-    "save_scattering_angle_every": 80,
+    "sample_scattering_angle_after": 50, "sample_scattering_angle_until": 150, "save_scattering_angle_every": 80,
 }
+# Appended outputs of an earlier run, which a fresh run must start again from nothing.
+STALE_OUTPUTS = ("state.bin", "state.json", "collision_angle.bin", "pca.bin", "species_temperature.bin")
 # Read at the first poll: collision angles switched on, profile cadence changed, profiles reset.
 STEERED_ALTER = {"sample_collision_angle": True, "flush_collision_angle_buffer_every": 45, "stats_every": 7,
                  "reset_stats": True, "sample_pca_until": 150}
@@ -93,6 +96,9 @@ def steered_case(options, tmp):
     for key, value in STEERED_SETTINGS.items():
         command += ["--set", f"{key}={json.dumps(value)}"]
     run(command, tmp)
+    for stale in STALE_OUTPUTS:
+        with open(os.path.join(folder, stale), "w") as f:
+            f.write("from an earlier run")
     with open(os.path.join(folder, "alter.json"), "w") as f:
         json.dump(STEERED_ALTER, f)
     first = run([options.hardgas, name], tmp)

@@ -8,21 +8,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/alterations.h"
-#include "app/config.h"
 #include "app/entry.h"
-#include "app/particle_config.h"
 #include "app/run.h"
 #include "core/cells.h"
-#include "core/events.h"
 #include "core/particles.h"
 #include "core/prediction.h"
 #include "core/processing.h"
-#include "persist/animation_log.h"
-#include "persist/snapshots.h"
-#include "stats/collision_stats.h"
-#include "stats/series.h"
-#include "stats/velocity_logs.h"
+#include "core/simulation_config.h"
+#include "core/species.h"
 #include "util/file_output.h"
 
 namespace testing_support {
@@ -90,36 +83,27 @@ ProcessedEvent processNextCurrentEvent() {
     return ProcessedEvent{-1, -1, -1, NEVER};
 }
 
-double kineticEnergy() {
+// Sums of m * f(motion) over all particles, at the clock.
+template <typename F>
+static double massWeightedSum(F f) {
     advanceAllParticles();
-    double e = 0.0;
-    for (int32_t p = 0; p < particleCount(); ++p) {
-        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-        e += 0.5 * sim.mass[static_cast<size_t>(p)] * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ);
-    }
-    return e;
+    double sum = 0.0;
+    for (size_t p = 0; p < sim.motion.size(); ++p) sum += sim.mass[p] * f(sim.motion[p]);
+    return sum;
+}
+
+double kineticEnergy() {
+    return massWeightedSum([](const ParticleMotion& m) { return 0.5 * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ); });
 }
 
 double potentialEnergy() {
-    advanceAllParticles();
-    double e = 0.0;
-    for (int32_t p = 0; p < particleCount(); ++p) {
-        e += sim.mass[static_cast<size_t>(p)] * config.g * sim.motion[static_cast<size_t>(p)].posZ;
-    }
-    return e;
+    return massWeightedSum([](const ParticleMotion& m) { return config.g * m.posZ; });
 }
 
 Vec3 totalMomentum() {
-    advanceAllParticles();
-    Vec3 sum;
-    for (int32_t p = 0; p < particleCount(); ++p) {
-        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-        const double mass = sim.mass[static_cast<size_t>(p)];
-        sum.x += mass * m.velX;
-        sum.y += mass * m.velY;
-        sum.z += mass * m.velZ;
-    }
-    return sum;
+    return {massWeightedSum([](const ParticleMotion& m) { return m.velX; }),
+            massWeightedSum([](const ParticleMotion& m) { return m.velY; }),
+            massWeightedSum([](const ParticleMotion& m) { return m.velZ; })};
 }
 
 TempDir::TempDir() {
@@ -135,13 +119,7 @@ TempDir::~TempDir() {
 
 static std::string shellQuote(const std::string& s) {
     std::string out = "'";
-    for (char c : s) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
-    }
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
