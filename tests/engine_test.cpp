@@ -124,7 +124,7 @@ TEST_F(EngineTest, PlaneHitTimes) {
         double z, r, v, a, target, time;
     };
     const Case cases[] = {
-        {0.01, 0.01, 0.0, -9.8, 0.0, std::sqrt(2 * 0.01 / 9.8)},  // resting on the floor: its centre is aimed
+        {0.01, 0.01, 0.0, -9.8, 0.0, std::sqrt(2 * 0.01 / 9.8)},  // touching the floor: the centre aims at it
         {0.5, 0.1, -2.0, -0.0, 0.0, 0.2},                         // no gravity: the linear time
         {0.5, 0.1, 2.0, -0.0, 0.0, NEVER},                        // moving away
         {0.5, 0.0, 1.0, -10.0, 1.0, NEVER},                       // thrown up, never reaching it
