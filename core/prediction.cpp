@@ -53,19 +53,25 @@ double planeHitTime(double z, double r, double v, double a, double target) {
     return NEVER;  // a root that is exactly zero, or no root at all (NaN)
 }
 
-// Straight-line crossing of the cell's faces along one axis.
+// Straight-line crossing of the cell's faces along one axis. A particle on a face, or a
+// rounding hair beyond it, and moving out crosses at once (step 0): a trajectory through a cell
+// edge meets two faces at the same instant, and after the first crossing it lies on the second.
+// Were that crossing dropped as too close, the particle would stay filed in its old cell for a
+// whole box length, and the collision search around its real position would never see it.
 static inline Event linearCrossing(int32_t p, EventType type, double pos, double vel, int32_t cell) {
     Event e = candidate(p, type);
     double step;
     if (vel > 0.0) {
         e.dir = +1;
         step = (cellUpper(cell) - pos) / vel;
-    } else {
+    } else if (vel < 0.0) {
         e.dir = -1;
         step = (pos - cellLower(cell)) / (-vel);
+    } else {
+        e.dir = -1;
+        return e;  // no motion along this axis: never
     }
-    // A zero velocity gives no crossing; the negated test also turns 0/0 into "never".
-    e.time = step >= EPSILON_TIME ? sim.simulationTime + step : NEVER;
+    e.time = sim.simulationTime + (step >= EPSILON_TIME ? step : 0.0);
     return e;
 }
 
@@ -91,7 +97,13 @@ Event boundaryZCandidate(int32_t p) {
     const double zmin = cellLower(cz);
     const double zmax = cellUpper(cz);
     double step;
-    if (m.velZ < 0.0) {
+    if (m.posZ <= zmin && (m.velZ < 0.0 || (m.velZ == 0.0 && g > 0.0))) {
+        step = 0.0;  // on or below its lower face and leaving through it: at once, as for x
+        e.dir = -1;
+    } else if (m.posZ >= zmax && (m.velZ > 0.0 || (m.velZ == 0.0 && g < 0.0))) {
+        step = 0.0;
+        e.dir = +1;
+    } else if (m.velZ < 0.0) {
         step = planeHitTime(m.posZ, 0.0, m.velZ, -g, zmin);
         e.dir = -1;
     } else {
@@ -116,21 +128,24 @@ Event boundaryZCandidate(int32_t p) {
     return e;
 }
 
-// A sphere that has just bounced off a wall touches it exactly, and planeHitTime then aims
-// the centre at the wall instead of the surface: the next contact would come late, with the
-// sphere held at the wall meanwhile while gravity keeps speeding it up, and the bounce would
-// hand it energy out of nothing. Thrown back up against gravity, the touching point returns
-// to the wall after 2 v / g.
-static inline double returnToTouchingWall(double v, double g) { return 2.0 * v / g; }
+// A sphere touching a wall (or a rounding hair beyond it) has the wall within its extent, and
+// planeHitTime would aim its centre at the wall instead of its surface. Moving into the wall it
+// would then be held there until the centre arrived, gaining m g r from gravity meanwhile: it
+// bounces at once instead. Thrown back against gravity, the touching point returns to the wall
+// after 2 |v| / a; moving away otherwise, it never does. A sphere at rest on the wall is left to
+// planeHitTime, so that it does not bounce at one instant for ever.
+static inline double touchingWallStep(double velocityInto, double accelerationInto) {
+    if (velocityInto > 0.0) return 0.0;
+    return accelerationInto > 0.0 ? -2.0 * velocityInto / accelerationInto : NEVER;
+}
 
 Event landCandidate(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
     Event e = candidate(p, Land);
     const double g = config.g;
-    const double step = (m.posZ - m.radius == 0.0 && m.velZ > 0.0 && g > 0.0)
-                            ? returnToTouchingWall(m.velZ, g)
-                            : planeHitTime(m.posZ, m.radius, m.velZ, -g, 0.0);
-    e.time = sim.simulationTime + step;
+    const bool touching = m.posZ <= m.radius && m.velZ != 0.0;
+    e.time = sim.simulationTime +
+             (touching ? touchingWallStep(-m.velZ, g) : planeHitTime(m.posZ, m.radius, m.velZ, -g, 0.0));
     return e;
 }
 
@@ -139,18 +154,21 @@ Event exitCandidate(int32_t p) {
     Event e = candidate(p, Exit);
     const double g = config.g;
     const double L = config.domain_size;
-    const double step = (m.posZ + m.radius == L && m.velZ < 0.0 && g < 0.0)
-                            ? returnToTouchingWall(m.velZ, g)
-                            : planeHitTime(m.posZ, m.radius, m.velZ, -g, L);
-    e.time = sim.simulationTime + step;
+    const bool touching = m.posZ >= L - m.radius && m.velZ != 0.0;
+    e.time = sim.simulationTime +
+             (touching ? touchingWallStep(m.velZ, -g) : planeHitTime(m.posZ, m.radius, m.velZ, -g, L));
     return e;
 }
 
+// Species a may pass the plane from above and cut it on the way down, so only a sphere whose
+// top lies on the plane within rounding counts as touching it from below.
 Event metalZCandidate(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
     Event e = candidate(p, MetalZ);
     if (m.velZ < 0.0) return e;  // moving down, it cannot meet the plane above it
-    e.time = sim.simulationTime + planeHitTime(m.posZ, m.radius, m.velZ, -config.g, config.metal_z);
+    const double contact = config.metal_z - m.radius;
+    const bool touching = m.velZ > 0.0 && m.posZ >= contact && m.posZ - contact <= 1e-12 * config.domain_size;
+    e.time = sim.simulationTime + (touching ? 0.0 : planeHitTime(m.posZ, m.radius, m.velZ, -config.g, config.metal_z));
     return e;
 }
 

@@ -118,6 +118,26 @@ TEST_F(EngineTest, RecollisionGuardAndCurrencyRule) {
     }
 }
 
+// A sphere flying along x = y meets an x face and a y face at the same instant; after the first
+// crossing it lies on the other face, or a rounding hair beyond, and must cross it at once, or it
+// stays filed in its old cell and flies through the sphere at rest on its path unseen.
+TEST_F(EngineTest, DiagonalFlightThroughCellEdgesMeetsTheSphereOnItsPath) {
+    const double r = 0.185e-9, L = 1e-8, target = 6.2e-9, v = 100.0;
+    for (int k = 3; k <= 21; ++k) {
+        const double s = k * 1e-10;
+        resetAll(folder.path);
+        setupBox(2, L, 4);
+        placeParticle(0, {s, s, 5e-9}, {v, v, 0}, r, 4.65e-26);
+        placeParticle(1, {target, target, 5e-9}, {0, 0, 0}, r, 4.65e-26);
+        startEngine();
+        ProcessedEvent e{-1, -1, -1, NEVER};
+        for (int events = 0; events < 100 && e.type != Collision; ++events) e = processNextCurrentEvent();
+        const double contact = (target - s) / v - 2 * r / (v * std::sqrt(2.0));
+        EXPECT_EQ(e.type, Collision) << "s = " << s;
+        EXPECT_NEAR(e.time, contact, 1e-9 * contact) << "s = " << s;
+    }
+}
+
 // The step after which the side of a sphere facing the target plane reaches it.
 TEST_F(EngineTest, PlaneHitTimes) {
     struct Case {

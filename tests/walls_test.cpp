@@ -24,7 +24,8 @@ struct WallsTest : ::testing::Test {
 // wall mirrors the normal velocity only; a thermal one draws all three components anew, the normal
 // one pointing into the box; the metal plane at 0.8 holds back species a only. A particle on a face
 // moving up under gravity, its apex below the next face, must get the moment it falls back through,
-// 2 v / g later: just after an upward crossing it is there, and the crossing must not be lost.
+// 2 v / g later: just after an upward crossing it is there, and the crossing must not be lost. A
+// sphere touching a wall while moving into it must not be held there until its centre arrives.
 TEST_F(WallsTest, FirstHitOfEachWallAndOfAFaceFallenBackTo) {
     struct Case {
         bool thermal;
@@ -35,7 +36,10 @@ TEST_F(WallsTest, FirstHitOfEachWallAndOfAFaceFallenBackTo) {
     const Case cases[] = {
         {false, 0, Land, 0, 0.2, -1.0, 0.15, 0.05}, {false, 0, MetalZ, 0, 0.7, 1.0, 0.05, 0.75},
         {false, 1, Exit, 0, 0.7, 1.0, 0.25, 0.95},  {true, 0, Land, 0, 0.2, -1.0, 0.15, 0.05},
-        {true, 1, Exit, 0, 0.7, 1.0, 0.25, 0.95},   {false, 0, BoundaryZ, 1, 1.0 / 3, 0.3, 0.6, 1.0 / 3}};
+        {true, 1, Exit, 0, 0.7, 1.0, 0.25, 0.95},   {false, 0, BoundaryZ, 1, 1.0 / 3, 0.3, 0.6, 1.0 / 3},
+        // touching a wall and moving into it: bounced at once, with or without gravity
+        {false, 0, Land, 0, 0.05, -1.0, 0, 0.05},   {false, 0, Land, 9.8, 0.05, -1.0, 0, 0.05},
+        {false, 1, Exit, 9.8, 0.95, 1.0, 0, 0.95},  {false, 0, MetalZ, 9.8, 0.8 - 0.05, 1.0, 0, 0.8 - 0.05}};
     for (const Case& c : cases) {
         resetAll(folder.path);
         setupBox(1, 1.0, 3, true, c.g);
