@@ -20,7 +20,7 @@ struct alignas(64) ParticleMotion {
 struct ParticleStore {
     LargeVector<ParticleMotion> motion;
     LargeVector<double> mass;
-    LargeVector<double> freePath;  // chord length flown since the last collision
+    LargeVector<double> freePath;  // length of the path flown since the last collision
     LargeVector<double> freeTime;  // time flown since the last collision
     LargeVector<uint8_t> truePath;  // the current free flight began at a collision
     LargeVector<int32_t> species;
@@ -52,6 +52,9 @@ inline FreeFlight freeFlight(const ParticleMotion& m, double dt, double g) {
     }
     return f;
 }
+
+// Length of the path flown in dt under gravity g from vertical speed w0, horizontal speed h.
+double parabolaLength(double h, double w0, double g, double dt);
 
 void resetParticleStore();
 void resizeParticleStore(int32_t n);

@@ -138,6 +138,36 @@ TEST_F(EngineTest, DiagonalFlightThroughCellEdgesMeetsTheSphereOnItsPath) {
     }
 }
 
+// Under gravity the free path is the length of the parabola, whatever the number of advances on the
+// way (cell crossings, the animation log): one flight advanced in 1, 3 and 64 steps against Simpson's
+// rule. A molecule (speed changing by 1e-10 of itself), a flight over its apex, a vertical and a
+// horizontal throw, gravity pointing up.
+TEST_F(EngineTest, FreePathUnderGravityIsTheLengthOfTheParabola) {
+    struct Case {
+        double vx, vy, vz, g, duration;
+    };
+    const Case cases[] = {{300, -200, 150, 9.8, 1e-8},   {1, 0, 1, 10, 0.2}, {0, 0, 2, 10, 0.3},
+                          {0.5, 0.5, 0, 10, 0.05},       {1, 0, -1, -4, 0.6}};
+    for (const Case& c : cases) {
+        const int n = 20000;  // Simpson on the speed |v(t)|, error ~ (T/n)^4
+        const double h = std::hypot(c.vx, c.vy);
+        auto speed = [&](double t) { return std::hypot(h, c.vz - c.g * t); };
+        double integral = speed(0) + speed(c.duration);
+        for (int k = 1; k < n; ++k) integral += (k % 2 ? 4 : 2) * speed(k * c.duration / n);
+        integral *= c.duration / (3 * n);
+        for (int steps : {1, 3, 64}) {
+            resetAll(folder.path);
+            setupBox(1, 1e3, 1, false, c.g);
+            placeParticle(0, {500, 500, 500}, {c.vx, c.vy, c.vz}, 0.1, 1.0);
+            for (int k = 1; k <= steps; ++k) {
+                sim.simulationTime = c.duration * k / steps;
+                advanceSingleParticle(0);
+            }
+            EXPECT_NEAR(sim.freePath[0], integral, 1e-11 * integral) << "case " << &c - cases << ", " << steps;
+        }
+    }
+}
+
 // The step after which the side of a sphere facing the target plane reaches it.
 TEST_F(EngineTest, PlaneHitTimes) {
     struct Case {
