@@ -44,7 +44,7 @@ void loadInitialState() {
             m.velY = velocity[1];
             m.velZ = velocity[2];
         }
-        if (std::string problem = positionProblem("position"); !problem.empty()) throw InputError(problem);
+        if (std::string problem = positionProblem("position", PositionSource::FreshStart); !problem.empty()) throw InputError(problem);
         if (std::string problem = velocityProblem("velocity"); !problem.empty()) throw InputError(problem);
     } catch (const InputError& e) {
         refuseInput(path, e.what());

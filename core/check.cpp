@@ -118,7 +118,7 @@ static std::string particleAt(int32_t k, const char* arrayName, char axis, doubl
            ")";
 }
 
-std::string positionProblem(const char* arrayName) {
+std::string positionProblem(const char* arrayName, PositionSource source) {
     const double L = config.domain_size;
     // A particle that has just crossed the periodic edge sits on the far face of the last
     // cell, n * (L / n), which rounding can put a hair beyond L; such a saved state is fine.
@@ -138,7 +138,7 @@ std::string positionProblem(const char* arrayName) {
             return particleAt(k, arrayName, 'z', m.posZ) + " reaches into the floor or the ceiling: its radius is " +
                    std::to_string(m.radius);
         }
-        if (config.has_metal_z && sim.species[static_cast<size_t>(k)] == 0 &&
+        if (source == PositionSource::FreshStart && config.has_metal_z && sim.species[static_cast<size_t>(k)] == 0 &&
             std::abs(m.posZ - config.metal_z) < m.radius - slack) {
             return particleAt(k, arrayName, 'z', m.posZ) + " of species a cuts the metal plane at z = " +
                    std::to_string(config.metal_z) + ": its radius is " + std::to_string(m.radius);

@@ -11,11 +11,16 @@ std::string checkSystem();
 // the cell grid.
 std::string findOverlap();
 
+// Where a set of positions comes from: a fresh start may not place species a across the metal
+// plane, but a state the engine saved may hold one passing down through it (the plane holds
+// species a back only from below), or turned back up by a collision on the way.
+enum class PositionSource { FreshStart, SavedState };
+
 // Positions must lie in the domain (the cell grid has no cell for anything outside it), and
-// spheres must not reach into the z walls or through the metal plane that holds them back.
+// spheres must not reach into the z walls or, at a fresh start, through the metal plane.
 // Returns the complaint about the first particle that does not, or an empty string;
 // arrayName names the input in the message.
-std::string positionProblem(const char* arrayName);
+std::string positionProblem(const char* arrayName, PositionSource source);
 
 // Velocity components must stay below the speed of light; the complaint about the first
 // particle that is faster, or an empty string.

@@ -239,14 +239,14 @@ std::string speciesProblem() {
     return scheduleProblem(config, t.multiSpecies);
 }
 
-std::string motionProblem(const char* arrayName) {
+std::string motionProblem(const char* arrayName, PositionSource source) {
     for (int32_t k = 0; k < particleCount(); ++k) {
         const ParticleMotion& m = sim.motion[static_cast<size_t>(k)];
         if (!finite(m.velX) || !finite(m.velY) || !finite(m.velZ)) {
             return "particle " + std::to_string(k) + ": velocity not finite";
         }
     }
-    return positionProblem(arrayName);
+    return positionProblem(arrayName, source);
 }
 
 std::string restoreProblem() {
@@ -263,7 +263,7 @@ std::string restoreProblem() {
     if (std::string problem = histogramProblem("linear profile", collisionStats.linearProfile); !problem.empty()) {
         return problem;
     }
-    return motionProblem("pos");
+    return motionProblem("pos", PositionSource::SavedState);
 }
 
 }  // namespace
@@ -349,7 +349,7 @@ std::string loadedStateProblem(Target target) {
         case Target::ParticlesConfig:
             return speciesProblem();
         case Target::InitialState:
-            return motionProblem("position");
+            return motionProblem("position", PositionSource::FreshStart);
         case Target::Restore:
             return restoreProblem();
         case Target::Alter:

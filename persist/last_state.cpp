@@ -156,7 +156,7 @@ static void readLastState(const json& state) {
             sim.truePath[k] = asBool((*it)[k], "truePath[" + std::to_string(k) + "]") ? 1 : 0;
         }
     }
-    if (std::string problem = positionProblem("pos"); !problem.empty()) throw InputError(problem);
+    if (std::string problem = positionProblem("pos", PositionSource::SavedState); !problem.empty()) throw InputError(problem);
     if (std::string problem = velocityProblem("vel"); !problem.empty()) throw InputError(problem);
 }
 

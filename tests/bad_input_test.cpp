@@ -229,6 +229,20 @@ TEST(BadInputTest, RefusedStartOfTheBinaryLeavesTheFolderAlone) {
     }
 }
 
+// The metal plane holds species a back only from below: a sphere passing down through it, or turned back up on the way
+// by a collision, is a state the engine saves and must continue from; a fresh start may not place one there.
+TEST(BadInputTest, RestartFileMayHoldSpeciesACuttingTheMetalPlane) {
+    TempDir dir;
+    const double z = prepared("last_state.json")["posZ"][0];
+    prepare(dir.path, {{"config.json/has_metal_z", true}, {"config.json/metal_z", z}, {"config.json/mode", "continue"}});
+    std::cout.setstate(std::ios::failbit);
+    EXPECT_NO_THROW({
+        loadInputs();
+        prepareEngine();
+    });
+    std::cout.clear();
+}
+
 TEST(BadInputTest, BrokenAlterFileLetsTheBinaryFinishTheRun) {
     TempDir dir;
     prepare(dir.path, {{"alter.json", "{\"stop\": true, \"stats_every\": 0}"}});

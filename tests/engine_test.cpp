@@ -32,7 +32,7 @@ struct EngineTest : ::testing::Test {
 TEST_F(EngineTest, FacesAndThePeriodicEdge) {
     setupBox(2, 1.0, 4);
     sim.motion[0].posX = std::nextafter(1.0, 2.0);
-    EXPECT_EQ(positionProblem("pos"), "");
+    EXPECT_EQ(positionProblem("pos", PositionSource::SavedState), "");
     placeParticle(0, {1.0, 0.5, 0.5}, {2.0, 0, 0}, 0.01, 1.0);
     placeParticle(1, {0.0, 0.1, 0.1}, {-2.0, 0, 0}, 0.01, 1.0);
     startEngine();
