@@ -40,9 +40,9 @@ import time
 import numpy as np
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "python"))
 
-import hardgas_io as hio  # noqa: E402
+import hardgas.io as hio  # noqa: E402
 
 DIAMETER = 3.7e-10  # m, the hardgas-init default (about a nitrogen molecule)
 MASS = 4.65e-26     # kg

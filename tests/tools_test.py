@@ -1,4 +1,4 @@
-"""Tests of tools/hardgas_io.py and tools/hardgas-plot against a real run of the built
+"""Tests of the hardgas Python package and tools/hardgas-plot against a real run of the built
 simulator.
 
     python3 tests/tools_test.py --hardgas build/hardgas --init build/hardgas-init [unittest arguments, e.g. ReaderTest]
@@ -15,11 +15,11 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "python"))
 
 import numpy as np  # noqa: E402
 
-import hardgas_io as hio  # noqa: E402
+import hardgas.io as hio  # noqa: E402
 
 PLOT = os.path.join(ROOT, "tools", "hardgas-plot")
 OPTIONS = argparse.Namespace(hardgas=None, init=None)
@@ -234,6 +234,39 @@ class PlotTest(SmallRunCase):
         written = set(os.listdir(os.path.join(folder, "plots")))
         self.assertNotIn("velocity.png", written)
         self.assertIn("snapshot.png", written)
+
+
+class PackageTest(SmallRunCase):
+    """The package installed the way the README says, with no network, into a virtual environment that sees
+    Debian's numpy and pandas, and used from outside the source tree."""
+
+    def test_installed_package_reads_the_run_into_frames_with_units(self):
+        venv = os.path.join(self.tmp, "venv")
+        subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", venv], check=True, timeout=120)
+        source = os.path.join(self.tmp, "source")  # pip builds in the tree; keep the checkout clean
+        shutil.copytree(os.path.join(ROOT, "python"), source)
+        python = os.path.join(venv, "bin", "python")
+        subprocess.run([python, "-m", "pip", "install", "-q", "--no-index", "--no-build-isolation", source], check=True,
+                       timeout=300, stdout=subprocess.DEVNULL)
+        script = (
+            "import json, sys, numpy as np, hardgas\n"
+            "f = sys.argv[1]\n"
+            "a = hardgas.frame(f, 'collision_angle.bin')\n"
+            "s = hardgas.snapshots_frame(f)\n"
+            "snaps = hardgas.read_state(f)\n"
+            "ok = [np.array_equal(a.to_numpy(), hardgas.read_collision_angles(f)),\n"
+            "      np.array_equal(s[['x', 'y', 'z', 'vx', 'vy', 'vz']].to_numpy(), snaps.frames.reshape(-1, 6)),\n"
+            "      np.array_equal(s['time'].to_numpy()[::snaps.frames.shape[1]], snaps.times)]\n"
+            "print(json.dumps({'file': hardgas.__file__, 'ok': ok, 'units': a.attrs['units'],\n"
+            "                  'columns': list(hardgas.particles_frame(f).columns)}))\n")
+        done = subprocess.run([python, "-c", script, self.folder], cwd=self.tmp, capture_output=True, text=True,
+                              timeout=120)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        result = json.loads(done.stdout)
+        self.assertTrue(result["file"].startswith(venv), result["file"])
+        self.assertEqual(result["ok"], [True, True, True])
+        self.assertEqual(result["units"]["scattering_angle"], "rad")
+        self.assertEqual(result["columns"], ["diameter", "mass", "species"])
 
 
 def main():

@@ -7,7 +7,8 @@ packages=(
     g++ make cmake ninja-build
     nlohmann-json3-dev libgtest-dev libcli11-dev
     clang libclang-rt-14-dev
-    python3 python3-numpy python3-matplotlib
+    python3 python3-numpy python3-matplotlib python3-pandas
+    python3-venv python3-pip python3-setuptools
 )
 
 missing=()
@@ -17,14 +18,23 @@ for p in "${packages[@]}"; do
     fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-    sudo="sudo"
+# The Python package in .venv, a virtual environment that sees Debian's numpy, matplotlib and
+# pandas (Debian's own python3 refuses a system-wide pip install); installed without network,
+# and again whenever python/ has changed since.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+stamp="$root/.venv/hardgas-installed"
+if [ ! -f "$stamp" ] || [ -n "$(find "$root/python" -newer "$stamp" -print -quit)" ]; then
+    [ -x "$root/.venv/bin/python" ] || /usr/bin/python3 -m venv --system-site-packages "$root/.venv"
+    "$root/.venv/bin/python" -m pip install -q --no-index --no-build-isolation "$root/python" >/dev/null
+    touch "$stamp"
 fi
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

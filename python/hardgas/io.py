@@ -6,10 +6,10 @@ number of records was cut short (a full disk, a copy taken mid-write) and would
 otherwise be read silently misaligned, so every reader here checks the size first
 and raises OutputFileError naming the file.
 
-    import hardgas_io as hio
-    snaps = hio.read_state("runs/gas")          # snaps.times (S,), snaps.frames (S, N, 6)
-    h = hio.read_histogram("runs/gas/scattering_aa.json")
-    paths = hio.read_series("runs/gas", "free/free_path.bin")
+    import hardgas
+    snaps = hardgas.read_state("runs/gas")          # snaps.times (S,), snaps.frames (S, N, 6)
+    h = hardgas.read_histogram("runs/gas/scattering_aa.json")
+    paths = hardgas.read_series("runs/gas", "free/free_path.bin")
 
 Only numpy and the standard library are needed.
 """
@@ -20,7 +20,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
-BOLTZMANN = 1.380649e-23  # J/K, the value the simulator uses
+from .theory import BOLTZMANN  # noqa: F401  (J/K, the value the simulator uses)
 
 # Record widths (doubles per record) of the series whose width does not depend on the run.
 SERIES_WIDTHS = {
