@@ -8,7 +8,7 @@ packages=(
     nlohmann-json3-dev libgtest-dev libcli11-dev
     clang libclang-rt-14-dev
     python3 python3-numpy python3-matplotlib python3-pandas
-    python3-venv python3-pip python3-setuptools
+    python3-venv python3-pip python3-setuptools python3-wheel
 )
 
 missing=()
