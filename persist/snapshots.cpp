@@ -48,9 +48,11 @@ void flushStateSnapshots() {
                                        {"num_molecules", config.num_molecules},
                                        {"states_saved", snapshotState.statesSaved}};
     const std::string jsonPath = solutionFolder + "/state.json";
-    // Replaced atomically: a continued run reads it, so a kill must not leave it empty.
+    // Replaced atomically: a continued run reads it, so a kill must not leave it empty. A
+    // descriptor that cannot be written ends the run like any other failed write: going on
+    // would leave state.bin holding records that state.json does not count.
     if (!replaceFileAtomically(jsonPath, [&](std::ostream& out) { out << descriptor.dump(4) << "\n"; })) {
-        std::cerr << "Error: cannot write " << jsonPath << "\n";
+        throw std::runtime_error("Failed to open file for writing: " + jsonPath);
     }
 }
 

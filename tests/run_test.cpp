@@ -75,6 +75,9 @@ TEST(RunTest, UnusualEndings) {
         {"a restart file that cannot be written",
          [](const TempDir& d) { fs::create_directories(d.file("last_state.json.tmp")); }, 1, "",
          "Failed to open file for writing: "},
+        {"a snapshot descriptor that cannot be written",
+         [](const TempDir& d) { fs::create_directories(d.file("state.json.tmp")); }, 1, "",
+         "\nERROR: Failed to open file for writing: "},
         {"intervals of switched-off features may be zero",
          [](const TempDir& d) {
              setConfigKeys(d.path, {{"log_state", false}, {"save_particles_state_every", 0},
