@@ -47,7 +47,7 @@ static void writeEndOfRunFiles() {
     saveLastState();
     // Snapshots still buffered at the end would otherwise never reach state.bin, leaving
     // state.json and state.bin out of step with what the run sampled.
-    if (config.log_state) bufferStateSnapshot();
+    if (config.log_state) bufferEndOfRunSnapshot();
     if (!stateSnapshotBuffer().empty()) flushStateSnapshots();
     // Samples taken since the last flush or save interval belong to this run too, also
     // when alter.json has switched their sampling off in the meantime.

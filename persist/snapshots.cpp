@@ -28,6 +28,14 @@ void bufferStateSnapshot() {
     }
     snapshotState.stateSnapshotBuffer.push_back(std::move(snapshot));
     snapshotState.statesSaved += 1;
+    snapshotState.lastSnapshotCollisions = sim.collisionCount;
+}
+
+// A run that ends on a snapshot count has just taken that snapshot; a second one of the
+// same instant would make every reader count one frame too many.
+void bufferEndOfRunSnapshot() {
+    if (snapshotState.lastSnapshotCollisions == sim.collisionCount) return;
+    bufferStateSnapshot();
 }
 
 void flushStateSnapshots() {
@@ -76,7 +84,12 @@ void trimStateFileToRestartPoint() {
         double time = 0.0;
         in.seekg(static_cast<std::streamoff>((keep - 1) * recordBytes));
         in.read(reinterpret_cast<char*>(&time), sizeof time);
-        if (!in || time <= sim.simulationTime) break;
+        if (!in || time <= sim.simulationTime) {
+            // The earlier run ended on a snapshot of the very state it saved: a continued
+            // run that ends at once must not take it again.
+            if (in && time == sim.simulationTime) snapshotState.lastSnapshotCollisions = sim.collisionCount;
+            break;
+        }
         --keep;
     }
     in.close();

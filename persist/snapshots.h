@@ -2,11 +2,15 @@
 // Trajectory snapshots: the clock plus position and velocity of every particle, gathered in
 // memory and appended to state.bin in batches; state.json tells a reader how to cut it.
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 struct SnapshotState {
     std::vector<std::vector<double>> stateSnapshotBuffer;  // each 1 + 6 N values
     int statesSaved = 0;
+    // The collision count of the latest snapshot of the series, when this process knows it.
+    std::optional<uint64_t> lastSnapshotCollisions;
 };
 
 extern SnapshotState snapshotState;
@@ -16,6 +20,8 @@ inline const std::vector<std::vector<double>>& stateSnapshotBuffer() { return sn
 
 void bufferStateSnapshot();
 void flushStateSnapshots();
+// The end of a run snapshots the system unless the latest snapshot shows the same state.
+void bufferEndOfRunSnapshot();
 
 // For a continued run: state.bin keeps only its whole snapshots taken up to the restart
 // point, and the snapshot count continues from them.
