@@ -32,11 +32,15 @@ static std::string gigabytes(double bytes) {
 }
 
 // Snapshots wait in memory from one flush to the next: a snapshot taken every collision and
-// flushed every million would need a million copies of the whole system.
-static std::string snapshotBufferProblem(const SimulationConfig& c) {
+// flushed every million would need a million copies of the whole system. A run that ends
+// before its next flush takes only the snapshots of the collisions it has left (and one at
+// its end), however far away that flush would be.
+std::string snapshotBufferProblem(const SimulationConfig& c) {
     if (!c.log_state || c.save_particles_state_every == 0 || c.flush_state_buffer_every < 1) return "";
     const uint64_t flush = static_cast<uint64_t>(c.flush_state_buffer_every);
-    const uint64_t snapshots = (flush + c.save_particles_state_every - 1) / c.save_particles_state_every;
+    const uint64_t save = c.save_particles_state_every;
+    const uint64_t left = c.max_collision_count - std::min(sim.collisionCount, c.max_collision_count);
+    const uint64_t snapshots = std::min(flush / save + (flush % save != 0), left / save + 1);
     const double needed = static_cast<double>(snapshots) * sizeof(double) * (1.0 + 6.0 * c.num_molecules);
     const double available = physicalMemoryBytes();
     if (available > 0.0 && needed > available / 2) {
@@ -93,13 +97,24 @@ static std::string intervalProblem(IntervalUse use, const SimulationConfig& c, b
 }
 
 // Intervals are checked grouped by the step that uses them, in the order of IntervalUse.
-std::string scheduleProblem(const SimulationConfig& c, bool multiSpecies) {
+std::string intervalsProblem(const SimulationConfig& c, bool multiSpecies) {
     for (int use = 0; use <= static_cast<int>(IntervalUse::CollisionAngle); ++use) {
         if (std::string problem = intervalProblem(static_cast<IntervalUse>(use), c, multiSpecies); !problem.empty()) {
             return problem;
         }
     }
+    return "";
+}
+
+std::string scheduleProblem(const SimulationConfig& c, bool multiSpecies) {
+    if (std::string problem = intervalsProblem(c, multiSpecies); !problem.empty()) return problem;
     return snapshotBufferProblem(c);
+}
+
+void refuseUnfittingSnapshotBuffer() {
+    if (std::string problem = snapshotBufferProblem(config); !problem.empty()) {
+        refuseInput(solutionFolder + "/config.json", problem);
+    }
 }
 
 double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension) {
@@ -273,7 +288,7 @@ static void readConfig(const json& doc) {
         readConfigKey(doc, key, c);
         runKeyRule(key, c);
     }
-    if (std::string problem = scheduleProblem(c, false); !problem.empty()) throw InputError(problem);
+    if (std::string problem = intervalsProblem(c, false); !problem.empty()) throw InputError(problem);
 }
 
 void readConfigFile(const std::string& path) {

@@ -69,11 +69,18 @@ void readConfigFile(const std::string& path);
 // sizes before anything is allocated.
 double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension);
 
-// An empty string when the per-collision schedule can run as configured: every collision
-// interval that the run will use is at least 1 (the schedule divides by them), and the
-// snapshots held between two flushes fit in memory. Otherwise the complaint about the
-// first problem.
+// An empty string when every collision interval that the run will use is at least 1 (the
+// schedule divides by them); otherwise the complaint about the first that is not.
+std::string intervalsProblem(const SimulationConfig& c, bool multiSpecies);
+// An empty string when the snapshots that wait in memory for the next flush fit in memory:
+// no more than the run can take before that flush or before max_collision_count, counted
+// from the collisions done so far. Otherwise the complaint.
+std::string snapshotBufferProblem(const SimulationConfig& c);
+// Both, the intervals first: whether the per-collision schedule can run as configured.
 std::string scheduleProblem(const SimulationConfig& c, bool multiSpecies);
+// Refuses config.json (InputRefused) when snapshotBufferProblem complains. Called once the
+// starting state is loaded, so that a continued run counts only the collisions it has left.
+void refuseUnfittingSnapshotBuffer();
 
 // Snapshots are written no more often than they are taken: a flush interval below the
 // snapshot interval is raised to it (compared as unsigned values).

@@ -51,6 +51,7 @@ void loadInputs() {
         restoreLastState();
         std::cout << BLUE << " Done.\n" << RESET;
     }
+    refuseUnfittingSnapshotBuffer();
 }
 
 int runProgram(int argc, char** argv) {

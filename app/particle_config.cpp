@@ -69,7 +69,7 @@ void loadSpecies() {
     buildSpeciesTables();
     try {
         checkCellsHoldLargestSphere();
-        if (std::string problem = scheduleProblem(config, speciesTables.multiSpecies); !problem.empty()) {
+        if (std::string problem = intervalsProblem(config, speciesTables.multiSpecies); !problem.empty()) {
             throw InputError(problem);
         }
     } catch (const InputError& e) {

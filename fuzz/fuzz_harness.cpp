@@ -212,7 +212,7 @@ std::string configProblem() {
     const Histogram& profile = collisionStats.linearProfile;
     if (profile.numBins != static_cast<uint64_t>(c.profile_num_bins) || c.profile_num_bins < 1) return "profile bins";
     if (std::string problem = histogramProblem("linear profile", profile); !problem.empty()) return problem;
-    return scheduleProblem(c, false);
+    return intervalsProblem(c, false);
 }
 
 std::string speciesProblem() {
@@ -236,7 +236,7 @@ std::string speciesProblem() {
         for (int32_t count : t.speciesCount) total += count;
         if (total != particleCount()) return "species tables";
     }
-    return scheduleProblem(config, t.multiSpecies);
+    return intervalsProblem(config, t.multiSpecies);
 }
 
 std::string motionProblem(const char* arrayName, PositionSource source) {

@@ -130,12 +130,13 @@ std::vector<Case> brokenFolders() {
          at(C + "save_particles_state_every", 0, I + "0"), at(C + "profile_num_bins", 0, A + "0"), at(C + "profile_num_bins", 100000000, "@ must be at most 10000000, but is 100000000")});
     add({at(C + "z_temperature", 0, "@ must be positive for thermal walls, but is 0.000000", {{C + "reflective_z", true}, {C + "diffusive_z", true}}),
          at(C + "flush_state_buffer_every", 2000000000, "@: 2000000000 " + M + " (one every 1 collisions) need about * GB of memory, more than half of what this machine has (* GB)",
-            {{C + "save_particles_state_every", 1}})});
+            {{C + "save_particles_state_every", 1}, {C + "max_collision_count", 4000000000}})});
     add({{{{"alter.json", "{\"stop\": tr"}}, "Error parsing {F}/alter.json: [json.exception.parse_error.101] *"},
          alter(json::array({{{"stop", true}}}), "the top level must be a JSON object"), alter({{"stop", 1}}, "key \"stop\": type must be boolean, but is number"),
          alter({{"stop", true}, {"stats_every", 0}}, "key \"stats_every\" is a collision interval and must be at least 1, but is 0"),
          alter({{"stop", true}, {"save_last_state_every", 1e10}}, "key \"save_last_state_every\": * is outside the range*"),
-         alter({{"stop", true}, {"save_particles_state_every", 1}, {"flush_state_buffer_every", 2000000000}}, "key \"flush_state_buffer_every\": 2000000000 " + M + "* GB)")});
+         {{{C + "max_collision_count", 4000000000}, {"alter.json", json({{"stop", true}, {"save_particles_state_every", 1}, {"flush_state_buffer_every", 2000000000}}).dump()}},
+          E + "alter.json: key \"flush_state_buffer_every\": 2000000000 " + M + "* GB); nothing was changed"}});
 
     // particles_config.json: the species of every particle.
     add(malformed("particles_config.json", "Cannot open configuration file: {F}/particles_config.json", count));

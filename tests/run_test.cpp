@@ -16,6 +16,7 @@
 
 #include "app/alterations.h"
 #include "app/config.h"
+#include "core/particles.h"
 #include "stats/collision_stats.h"
 #include "tests/support.h"
 #include "util/format.h"
@@ -209,6 +210,22 @@ TEST_F(AlterationTest, AlterableKeysAreAppliedAndNoOthers) {
     EXPECT_NE(poll(R"({"sample_collision_angle": true})").find("\"flush_collision_angle_buffer_every\" is a "),
               std::string::npos);
     EXPECT_TRUE(config == before);
+}
+
+// 2,000 particles, a snapshot every collision: the buffer holds what the run can still
+// take before its next flush or its end, not a flush interval's worth it never reaches.
+TEST_F(AlterationTest, SnapshotBufferIsBoundedByTheCollisionsLeft) {
+    config.num_molecules = 2000;
+    config.log_state = true;
+    const std::string everyCollision = R"({"save_particles_state_every": 1, "flush_state_buffer_every": 2000000000})";
+    config.max_collision_count = 100;
+    EXPECT_EQ(poll(everyCollision), "");
+    EXPECT_EQ(config.flush_state_buffer_every, 2000000000);
+    config.max_collision_count = 4000000000;
+    sim.collisionCount = config.max_collision_count - 100;
+    EXPECT_EQ(poll(everyCollision), "");
+    sim.collisionCount = 0;
+    EXPECT_NE(poll(everyCollision).find("2000000000 snapshots held between flushes"), std::string::npos);
 }
 
 TEST(SteeringRunTest, StopRequestEndsTheRunCleanlyAndTheRunCanBeContinued) {
