@@ -4,6 +4,8 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 
 #include "core/check.h"
@@ -130,6 +132,13 @@ static void readLastState(const json& state) {
     if (auto it = state.find("runtime"); it != state.end()) {
         sim.simulationTime = asDouble(*it, "runtime");
         if (sim.simulationTime < 0.0) throw InputError("key \"runtime\" must not be negative");
+    } else if (const std::optional<double> last = latestSnapshotTime(); last && !(*last <= 0.0)) {
+        // Without a clock the run would restart at time 0, and the start-up trimming of
+        // state.bin would then throw away every snapshot of the earlier runs.
+        std::ostringstream text;
+        text << "key \"runtime\" is missing, but state.bin holds snapshots up to " << *last
+             << " s: a restart at time 0 would cut them all off";
+        throw InputError(text.str());
     }
     for (ParticleMotion& m : sim.motion) m.lastAdvanceTime = sim.simulationTime;
     if (auto it = state.find("collision_count"); it != state.end()) {

@@ -64,6 +64,22 @@ void flushStateSnapshots() {
     }
 }
 
+static uintmax_t snapshotRecordBytes() { return sizeof(double) * (1 + 6 * static_cast<uintmax_t>(particleCount())); }
+
+std::optional<double> latestSnapshotTime() {
+    const std::string path = solutionFolder + "/state.bin";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+    const uintmax_t records = std::filesystem::file_size(path, ec) / snapshotRecordBytes();
+    if (ec || records == 0) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    double time = 0.0;
+    in.seekg(static_cast<std::streamoff>((records - 1) * snapshotRecordBytes()));
+    in.read(reinterpret_cast<char*>(&time), sizeof time);
+    if (!in) return std::nullopt;
+    return time;
+}
+
 // A run killed between appending to state.bin and rewriting state.json leaves snapshots that
 // state.json does not count, or half a record; one killed after its last restart save leaves
 // snapshots of a stretch that the continued run will simulate again. Either would break
@@ -76,7 +92,7 @@ void trimStateFileToRestartPoint() {
     if (present && !std::filesystem::is_regular_file(path, ec)) return;
     const uintmax_t size = present ? std::filesystem::file_size(path, ec) : 0;
     if (ec) return;
-    const uintmax_t recordBytes = sizeof(double) * (1 + 6 * static_cast<uintmax_t>(particleCount()));
+    const uintmax_t recordBytes = snapshotRecordBytes();
     const uintmax_t records = size / recordBytes;
     uintmax_t keep = records;
     std::ifstream in(path, std::ios::binary);

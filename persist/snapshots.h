@@ -26,3 +26,6 @@ void bufferEndOfRunSnapshot();
 // For a continued run: state.bin keeps only its whole snapshots taken up to the restart
 // point, and the snapshot count continues from them.
 void trimStateFileToRestartPoint();
+// The clock of the last whole snapshot in state.bin; nothing when it holds none (or is no
+// plain file, which the trimming leaves alone too).
+std::optional<double> latestSnapshotTime();

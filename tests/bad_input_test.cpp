@@ -176,7 +176,7 @@ std::vector<Case> brokenFolders() {
              at(L + k + "/0", ERASE, "key \"" + k + "\" holds 7 values, but num_molecules is 8")});
     }
     add({at(L + "truePath", 1, "@ must be an array of 8 booleans"), at(L + "truePath/2", 1, typed("boolean", 1)), at(L + "runtime", "1e-9", typed("number", "")),
-         at(L + "runtime", -1.0, "@ must not be negative"), at(L + "collision_count", -300, "@: -300" + U), at(L + "collision_count", nullptr, typed("number", nullptr))});
+         at(L + "runtime", -1.0, "@ must not be negative"), at(L + "runtime", ERASE, "@ is missing, but state.bin holds snapshots up to * s: a restart at time 0 would cut them all off"), at(L + "collision_count", -300, "@: -300" + U), at(L + "collision_count", nullptr, typed("number", nullptr))});
     add({at(L + "posZ/4", -1e-3, "particle 4 (pos coordinate z = -0.001000) " + O), at(L + "velY/0", 4e8, "particle 0 (vel component y = 400000000.000000 m/s) is faster than light"),
          at(L + "posZ/7", last["posZ"][6], "particle 6 and particle 7 overlap: distance 0, contact *", {{L + "posX/7", last["posX"][6]}, {L + "posY/7", last["posY"][6]}})});
     add({at("state.json/states_saved", "15", typed("number", "")), at("state.json/states_saved", -1, "@ must not be negative, but is -1"),
@@ -213,10 +213,14 @@ TEST(BadInputTest, EveryBrokenInputIsRefusedWithItsComplaint) {
 }
 
 // Through the binary: the earliest refusal (config.json), the latest (overlapping spheres, found when the engine is
-// prepared, just before the first write) and gravity without walls, which main reports as an error on standard output.
+// prepared, just before the first write), a restart file whose clock is missing (which would otherwise cut state.bin
+// back to nothing) and gravity without walls, which main reports as an error on standard output.
 TEST(BadInputTest, RefusedStartOfTheBinaryLeavesTheFolderAlone) {
     std::vector<Case> runs = {{{{"config.json/g", 9.81}, {"config.json/reflective_z", false}}, "\nERROR: \x1b[31mNon-zero gravity requests reflective z boundaries!\x1b[0m"}};
-    for (const Case& c : brokenFolders()) if (c.first == json{{"config.json", ""}} || c.second.find("overlap") != std::string::npos) runs.push_back(c);
+    for (const Case& c : brokenFolders()) {
+        const bool pick = c.first == json{{"config.json", ""}} || c.second.find("overlap") != std::string::npos || c.second.find("time 0") != std::string::npos;
+        if (pick) runs.push_back(c);
+    }
     for (const auto& [edits, expected] : runs) {
         TempDir dir;
         prepare(dir.path, edits);
