@@ -1,8 +1,14 @@
 #include "app/run.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <regex>
+#include <string>
 #include <system_error>
+#include <vector>
+
+#include <unistd.h>
 
 #include "app/alterations.h"
 #include "app/schedule.h"
@@ -25,20 +31,77 @@
 #include "util/format.h"
 #include "util/json_input.h"
 
-// A fresh run starts its appended outputs from nothing. A file that cannot be removed is
-// most likely held open by another process.
+// The outputs that every run appends to, as paths below the solution folder: a fresh run
+// starts them from nothing. Those in free/ and velocity/ are samples: kept, they would mix
+// this run's statistics with an earlier run's (the per-species velocity files of an earlier
+// mixture included, whatever the species of this run).
+static std::vector<std::string> earlierAppendedOutputs() {
+    std::vector<std::string> names = {"state.bin", "collision_angle.bin", "pca.bin"};
+    if (speciesTables.multiSpecies) names.push_back("species_temperature.bin");
+    names.push_back("state.json");
+    for (const char* name : {"free_path.bin", "free_time.bin", "free_path_1_percent.bin"}) {
+        names.push_back(std::string("free/") + name);
+    }
+    for (const char* name : {"collision_velocity.bin", "collision_velocity00.bin", "collision_velocity11.bin",
+                             "collision_velocity01.bin", "particle_collision_velocity.bin",
+                             "particle_collision_velocity0.bin", "particle_collision_velocity1.bin"}) {
+        names.push_back(std::string("velocity/") + name);
+    }
+    std::vector<std::string> velocityFiles;
+    std::error_code ec;
+    const std::regex velocitySample("velocity_[xz][0-9]*\\.bin");
+    for (auto it = std::filesystem::directory_iterator(solutionFolder + "/velocity", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (std::regex_match(name, velocitySample)) velocityFiles.push_back("velocity/" + name);
+    }
+    std::sort(velocityFiles.begin(), velocityFiles.end());
+    names.insert(names.end(), velocityFiles.begin(), velocityFiles.end());
+
+    std::vector<std::string> present;
+    for (const std::string& name : names) {
+        if (std::filesystem::exists(std::filesystem::symlink_status(solutionFolder + "/" + name, ec))) {
+            present.push_back(name);
+        }
+    }
+    return present;
+}
+
+// What would make removing the file fail: a folder with something in it in its place, or a
+// folder around it that this process may not change.
+static bool removable(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+    if (std::filesystem::is_directory(status) && !std::filesystem::is_empty(path, ec)) return false;
+    if (ec) return false;
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return ::access(parent.empty() ? "." : parent.c_str(), W_OK | X_OK) == 0;
+}
+
+// Every output is checked before the first is removed, so that a start refused for one of
+// them leaves the earlier run's outputs whole. A file that cannot be removed is most likely
+// held by another process.
 static bool removeOutputsOfEarlierRun() {
-    const char* names[] = {"/state.bin", "/collision_angle.bin", "/pca.bin", "/species_temperature.bin",
-                           "/state.json"};
-    for (const char* name : names) {
-        if (std::string(name) == "/species_temperature.bin" && !speciesTables.multiSpecies) continue;
-        const std::string path = solutionFolder + name;
-        std::error_code ec;
-        if (!std::filesystem::exists(path, ec)) continue;
-        if (!std::filesystem::remove(path, ec) || ec) {
-            std::cout << "ERROR: " << path << " is locked by another process.\n";
+    const std::vector<std::string> names = earlierAppendedOutputs();
+    for (const std::string& name : names) {
+        if (!removable(solutionFolder + "/" + name)) {
+            std::cout << "ERROR: " << solutionFolder << "/" << name << " is locked by another process.\n";
             return false;
         }
+    }
+    std::vector<std::string> removedSamples;
+    for (const std::string& name : names) {
+        std::error_code ec;
+        if (!std::filesystem::remove(solutionFolder + "/" + name, ec) || ec) {
+            std::cout << "ERROR: " << solutionFolder << "/" << name << " is locked by another process.\n";
+            return false;
+        }
+        if (name.find('/') != std::string::npos) removedSamples.push_back(name);
+    }
+    if (!removedSamples.empty()) {
+        std::cout << "Removed the samples of an earlier run:";
+        for (size_t k = 0; k < removedSamples.size(); ++k) std::cout << (k == 0 ? " " : ", ") << removedSamples[k];
+        std::cout << "\n";
     }
     return true;
 }

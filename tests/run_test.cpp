@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -95,6 +96,51 @@ TEST(RunTest, UnusualEndings) {
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+}
+
+// Every binary output under the folder, and state.json, by path.
+std::map<std::string, std::string> appendedOutputs(const std::string& folder) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file() && (entry.path().extension() == ".bin" || entry.path().filename() == "state.json")) {
+            found[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
+        }
+    }
+    return found;
+}
+
+// A fresh run in the folder of an earlier one starts every appended output from nothing, the
+// samples under free/ and velocity/ too, so the same run twice leaves the same bytes. One
+// output that cannot be removed refuses the start before any other is removed.
+TEST(RunTest, FreshRunStartsEveryAppendedOutputAfresh) {
+    TempDir dir;
+    makeBusyRun(dir.path, 200);
+    setConfigKeys(dir.path, {{"log_velocity", true}, {"log_collision_velocity", true}});
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const auto first = appendedOutputs(dir.path);
+    ASSERT_TRUE(first.contains("free/free_path.bin") && first.contains("velocity/velocity_x.bin"));
+    const RunResult again = runHardgas(dir.path);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(appendedOutputs(dir.path) == first) << "the second run appended to the first one's outputs";
+    EXPECT_NE(again.out.find("Removed the samples of an earlier run: free/free_path.bin, free/free_time.bin, "),
+              std::string::npos)
+        << again.out;
+
+    for (const char* blocked : {"state.json", "velocity/velocity_z.bin"}) {
+        SCOPED_TRACE(blocked);
+        fs::remove(dir.file(blocked));
+        fs::create_directories(dir.file(blocked) + "/inside");
+        const RunResult refused = runHardgas(dir.path);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(refused.out.find("ERROR: " + dir.file(blocked) + " is locked by another process.\n"),
+                  std::string::npos)
+            << refused.out;
+        auto expected = first;
+        expected.erase(blocked);
+        EXPECT_TRUE(appendedOutputs(dir.path) == expected) << "the refused start removed outputs";
+        fs::remove_all(dir.file(blocked));
+        ASSERT_EQ(runHardgas(dir.path).status, 0);
     }
 }
 
@@ -354,7 +400,7 @@ TEST(CrashSafetyTest, FullDiskIsReportedWithThePathAndKeepsTheRestartFile) {
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"last_state.json.tmp", "last_state.json", "init"}, {"state.json.tmp", "state.json", "init"},
         {"state.bin", "state.bin", "continue"},             {"collision_angle.bin", "collision_angle.bin", "continue"},
-        {"log_profile.json.tmp", "log_profile.json", "init"}, {"free/free_path.bin", "free/free_path.bin", "init"},
+        {"log_profile.json.tmp", "log_profile.json", "init"}, {"free/free_path.bin", "free/free_path.bin", "continue"},
     };
     for (const auto& [link, output, mode] : cases) {
         TempDir dir;
