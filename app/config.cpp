@@ -72,6 +72,8 @@ static bool intervalInUse(IntervalUse use, const SimulationConfig& c, bool multi
             return c.sample_scattering_angle;
         case IntervalUse::CollisionAngle:
             return c.sample_collision_angle;
+        case IntervalUse::Thermo:
+            return c.log_thermo;
     }
     return false;
 }
@@ -98,7 +100,7 @@ static std::string intervalProblem(IntervalUse use, const SimulationConfig& c, b
 
 // Intervals are checked grouped by the step that uses them, in the order of IntervalUse.
 std::string intervalsProblem(const SimulationConfig& c, bool multiSpecies) {
-    for (int use = 0; use <= static_cast<int>(IntervalUse::CollisionAngle); ++use) {
+    for (int use = 0; use <= static_cast<int>(IntervalUse::Thermo); ++use) {
         if (std::string problem = intervalProblem(static_cast<IntervalUse>(use), c, multiSpecies); !problem.empty()) {
             return problem;
         }
@@ -162,6 +164,7 @@ static void ruleSizeParticleArrays(SimulationConfig& c) {
     checkRunFitsInMemory(c);
     resizeParticleStore(c.num_molecules);
     c.save_particles_state_every = std::max<uint64_t>(static_cast<uint64_t>(c.num_molecules / 20), 1);
+    c.thermo_every = static_cast<uint64_t>(c.num_molecules);
 }
 
 static void ruleBuildAccumulators(SimulationConfig&) {
@@ -277,6 +280,8 @@ static const ConfigKey CONFIG_KEYS[] = {
     {.name = "log_free_path", .field = &SimulationConfig::log_free_path},
     {.name = "log_velocity", .field = &SimulationConfig::log_velocity},
     {.name = "bottom_free_path_divisor", .field = &SimulationConfig::bottom_free_path_divisor},
+    {.name = "log_thermo", .field = &SimulationConfig::log_thermo},
+    {.name = "thermo_every", .field = &SimulationConfig::thermo_every, .interval = IntervalUse::Thermo, .defaultText = "N"},
 };
 // clang-format on
 

@@ -21,6 +21,7 @@ enum class IntervalUse : uint8_t {
     Pca,
     ScatteringAngle,
     CollisionAngle,
+    Thermo,
 };
 
 using ConfigField = std::variant<bool SimulationConfig::*, int32_t SimulationConfig::*, uint64_t SimulationConfig::*,

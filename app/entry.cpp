@@ -18,6 +18,7 @@
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
+#include "stats/thermo.h"
 #include "stats/velocity_logs.h"
 #include "util/file_output.h"
 #include "util/format.h"
@@ -35,6 +36,7 @@ void resetProgramState() {
     resetSnapshotState();
     resetCollisionStatistics();
     resetSeriesBuffers();
+    resetThermo();
     resetVelocityLogs();
     resetRandomGenerator();
     resetAlterations();

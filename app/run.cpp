@@ -26,6 +26,7 @@
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
+#include "stats/thermo.h"
 #include "util/error.h"
 #include "util/file_output.h"
 #include "util/format.h"
@@ -39,6 +40,7 @@ static std::vector<std::string> earlierAppendedOutputs() {
     std::vector<std::string> names = {"state.bin", "collision_angle.bin", "pca.bin"};
     if (speciesTables.multiSpecies) names.push_back("species_temperature.bin");
     names.push_back("state.json");
+    names.push_back("thermo.csv");
     for (const char* name : {"free_path.bin", "free_time.bin", "free_path_1_percent.bin"}) {
         names.push_back(std::string("free/") + name);
     }
@@ -172,16 +174,30 @@ static void printPurgeProgress(int32_t predicted, int32_t total) {
               << formatThousands(static_cast<uint64_t>(total));
 }
 
+// The thermo table needs the velocity of a particle on either side of a wall contact.
+static bool observesWalls() { return config.log_thermo && (config.reflective_z || config.has_metal_z); }
+
+static void particlesAdvanced(const Event& event) {
+    if (config.log_animation) recordAnimationPositions(event);
+    if (observesWalls()) recordWallContactBefore(event);
+}
+
+static void afterEvent(const Event& event) {
+    if (config.log_animation) completeAnimationEntry(event);
+    if (observesWalls()) recordWallContactAfter(event);
+}
+
 void connectOutputs() {
     EngineObserver& o = engineObserver;
     o = EngineObserver{};
     o.collision = afterCollision;
     o.purgeProgress = printPurgeProgress;
     o.notice = printEngineNotice;
-    if (config.log_animation) {
-        o.beforeEvent = beginAnimationEntry;
-        o.particlesAdvanced = recordAnimationPositions;
-        o.afterEvent = completeAnimationEntry;
+    if (config.log_animation) o.beforeEvent = beginAnimationEntry;
+    // Left empty otherwise: a periodic box without the animation log pays nothing per event.
+    if (config.log_animation || observesWalls()) {
+        o.particlesAdvanced = particlesAdvanced;
+        o.afterEvent = afterEvent;
     }
 }
 
@@ -206,6 +222,7 @@ int runSimulation() {
     eventQueue.reserve(static_cast<size_t>(particleCount() * 1.25) + 64);
     for (int32_t p = 0; p < particleCount(); ++p) predictNextEvent(p);
     std::cout << BLUE << " Done.\n" << RESET;
+    if (config.log_thermo) startThermoInterval();
 
     if (sim.simulationTime > 0) {
         std::cout << RED << "Starting at RUNTIME: " << sim.simulationTime << " with " << sim.collisionCount

@@ -11,7 +11,9 @@
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
+#include "stats/thermo.h"
 #include "stats/velocity_logs.h"
+#include "util/file_output.h"
 #include "util/format.h"
 
 static bool inWindow(uint64_t c, uint64_t after, uint64_t until) { return after < c && c <= until; }
@@ -67,6 +69,11 @@ void afterCollision(const CollisionRecord& record) {
     if (c > static_cast<uint64_t>(std::max(cfg.stats_after, 0))) {
         if (c % static_cast<uint64_t>(cfg.stats_every) == 0) sampleEnergyProfiles();
         if (c % static_cast<uint64_t>(cfg.flush_stats_every) == 0) saveEnergyProfiles();
+    }
+
+    if (cfg.log_thermo) {
+        recordThermoCollision(record);
+        if (c % cfg.thermo_every == 0) appendThermoRow(solutionFolder + "/thermo.csv");
     }
 
     if (static_cast<double>(eventQueue.size()) > static_cast<double>(particleCount()) * cfg.purge_queue_above) {

@@ -54,6 +54,8 @@ struct SimulationConfig {
     bool log_free_path = false;
     bool log_velocity = false;
     double bottom_free_path_divisor = 100.0;
+    bool log_thermo = true;
+    uint64_t thermo_every = 1;  // N unless given
 
     bool operator==(const SimulationConfig&) const = default;
 

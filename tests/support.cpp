@@ -37,6 +37,7 @@ void setupBox(int32_t count, double L, int32_t cells, bool reflective, double g)
     config.collision_progress_every = UINT64_MAX;
     config.save_last_state_every = INT32_MAX;
     config.log_state = false;
+    config.log_thermo = false;
     config.purge_queue_above = 1.2;
     resizeParticleStore(count);
 }

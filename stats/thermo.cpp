@@ -1,0 +1,207 @@
+#include "stats/thermo.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "core/particles.h"
+#include "core/prediction.h"
+#include "core/simulation_config.h"
+#include "core/species.h"
+#include "util/file_output.h"
+#include "util/random.h"
+
+ThermoState thermo;
+
+void resetThermo() { thermo = ThermoState{}; }
+
+static int32_t speciesCount() { return speciesTables.numSpecies; }
+
+// Nothing but the z walls, the metal plane and the thermostat acts on the gas from outside;
+// without them the total momentum is conserved and three degrees of freedom are not thermal.
+static bool momentumConserved() {
+    return !config.reflective_z && !config.has_metal_z && !(config.thermostatted_a && speciesTables.multiSpecies);
+}
+
+struct GasState {
+    double kinetic = 0.0, potential = 0.0, mass = 0.0;
+    double momentum[3] = {};
+    std::vector<double> speciesKinetic;  // relative to the gas's mean velocity when momentum is conserved
+    double temperature = 0.0;
+    std::vector<double> speciesTemperature;
+};
+
+static GasState gasState() {
+    GasState s;
+    const int32_t n = particleCount();
+    const int32_t species = speciesCount();
+    std::vector<double> speciesMomentum2(static_cast<size_t>(species), 0.0);
+    s.speciesKinetic.assign(static_cast<size_t>(species), 0.0);
+    std::vector<int32_t> counts(static_cast<size_t>(species), 0);
+    std::vector<Vec3> velocity(static_cast<size_t>(n));
+    for (int32_t p = 0; p < n; ++p) {
+        const auto up = static_cast<size_t>(p);
+        const ProjectedState now = projectToNow(p);
+        const double m = sim.mass[up];
+        velocity[up] = now.velocity;
+        s.kinetic += 0.5 * m * dot(now.velocity, now.velocity);
+        s.potential += m * config.g * now.position.z;
+        s.mass += m;
+        s.momentum[0] += m * now.velocity.x;
+        s.momentum[1] += m * now.velocity.y;
+        s.momentum[2] += m * now.velocity.z;
+        counts[static_cast<size_t>(sim.species[up])] += 1;
+    }
+    const bool conserved = momentumConserved();
+    const Vec3 mean = conserved ? Vec3{s.momentum[0] / s.mass, s.momentum[1] / s.mass, s.momentum[2] / s.mass}
+                                : Vec3{0.0, 0.0, 0.0};
+    for (int32_t p = 0; p < n; ++p) {
+        const auto up = static_cast<size_t>(p);
+        const Vec3 v = velocity[up] - mean;
+        s.speciesKinetic[static_cast<size_t>(sim.species[up])] += 0.5 * sim.mass[up] * dot(v, v);
+    }
+    double thermal = 0.0;
+    for (double k : s.speciesKinetic) thermal += k;
+    const double freedom = 3.0 * n - (conserved ? 3.0 : 0.0);
+    s.temperature = freedom > 0 ? 2.0 * thermal / (freedom * BOLTZMANN) : 0.0;
+    for (int32_t k = 0; k < species; ++k) {
+        const auto uk = static_cast<size_t>(k);
+        s.speciesTemperature.push_back(counts[uk] > 0 ? 2.0 * s.speciesKinetic[uk] / (3.0 * counts[uk] * BOLTZMANN)
+                                                      : 0.0);
+    }
+    return s;
+}
+
+static void startInterval(double temperature) {
+    const int32_t species = speciesCount();
+    const auto keepSize = static_cast<size_t>(species) * static_cast<size_t>(species);
+    thermo.intervalStartTime = sim.simulationTime;
+    thermo.intervalStartCollisions = sim.collisionCount;
+    thermo.intervalStartTemperature = temperature;
+    thermo.virial = 0.0;
+    for (double& w : thermo.wallMomentum) w = 0.0;
+    for (double& h : thermo.wallHeat) h = 0.0;
+    thermo.pairCollisions.assign(keepSize, 0);
+}
+
+void startThermoInterval() { startInterval(gasState().temperature); }
+
+// The collisional virial: each collision adds r_ij . dp_i, with r_ij = r_i - r_j at contact
+// and dp_i the momentum i gains; over an interval dt the pressure is n k T + W / (3 V dt).
+void recordThermoCollision(const CollisionRecord& r) {
+    const auto ui = static_cast<size_t>(r.i);
+    const auto uj = static_cast<size_t>(r.j);
+    const Vec3 dv = r.velIAfter - r.velIBefore;
+    const Vec3 dr = r.contactI - r.contactJ;
+    thermo.virial += sim.mass[ui] * dot(dr, dv);
+    const int32_t a = sim.species[ui], b = sim.species[uj];
+    const int32_t lo = a < b ? a : b, hi = a < b ? b : a;
+    thermo.pairCollisions[static_cast<size_t>(lo * speciesCount() + hi)] += 1;
+}
+
+static bool isWallEvent(const Event& e) { return e.type == Land || e.type == Exit || e.type == MetalZ; }
+
+void recordWallContactBefore(const Event& e) {
+    if (!isWallEvent(e)) return;
+    const ParticleMotion& m = sim.motion[static_cast<size_t>(e.i)];
+    thermo.wallVelZ = m.velZ;
+    thermo.wallKinetic = 0.5 * sim.mass[static_cast<size_t>(e.i)] * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ);
+}
+
+void recordWallContactAfter(const Event& e) {
+    if (!isWallEvent(e)) return;
+    const auto up = static_cast<size_t>(e.i);
+    const ParticleMotion& m = sim.motion[up];
+    const double mass = sim.mass[up];
+    const double kinetic = 0.5 * mass * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ);
+    // The floor pushes up: the momentum it takes is what the particle gains upwards; the
+    // ceiling and the plane (met from below) push down.
+    const double gainedUp = mass * (m.velZ - thermo.wallVelZ);
+    const int wall = e.type == Land ? 0 : e.type == Exit ? 1 : 2;
+    thermo.wallMomentum[wall] += wall == 0 ? gainedUp : -gainedUp;
+    if (wall < 2) thermo.wallHeat[wall] += thermo.wallKinetic - kinetic;
+}
+
+static std::string speciesName(int32_t s) { return std::string(1, static_cast<char>('a' + s)); }
+
+// Which columns a run has: the walls only when it has them, the species when there are several.
+struct Columns {
+    bool species, walls, heat, metal;
+};
+static Columns columns() {
+    return Columns{speciesTables.multiSpecies, config.reflective_z, config.reflective_z && config.diffusive_z,
+                   config.has_metal_z};
+}
+
+std::string thermoHeader() {
+    const Columns c = columns();
+    const int32_t species = speciesCount();
+    std::string h = "collisions,time [s],";
+    h += momentumConserved() ? "T (3N-3 degrees of freedom) [K]" : "T (3N degrees of freedom) [K]";
+    if (c.species) {
+        for (int32_t s = 0; s < species; ++s) h += ",T_" + speciesName(s) + " [K]";
+    }
+    h += ",kinetic energy [J],potential energy [J],momentum x [kg m/s],momentum y [kg m/s],momentum z [kg m/s]";
+    h += ",pressure (virial) [Pa],Z";
+    if (c.walls) h += ",pressure on floor [Pa],pressure on ceiling [Pa]";
+    if (c.metal) h += ",pressure on metal plane [Pa]";
+    if (c.heat) h += ",heat flux into floor [W/m^2],heat flux into ceiling [W/m^2]";
+    for (int32_t s = 0; s < species; ++s) {
+        for (int32_t t = 0; t < species; ++t) h += ",collision rate " + speciesName(s) + speciesName(t) + " [1/s]";
+    }
+    return h;
+}
+
+std::vector<double> thermoRow() {
+    const Columns c = columns();
+    const GasState s = gasState();
+    const int32_t species = speciesCount();
+    const double L = config.domain_size;
+    const double volume = L * L * L, area = L * L;
+    const double dt = sim.simulationTime - thermo.intervalStartTime;
+    const double perTime = dt > 0.0 ? 1.0 / dt : 0.0;
+    const double n = particleCount();
+    // The kinetic part at the interval's mean temperature; exact where T cannot change.
+    const double temperature = 0.5 * (thermo.intervalStartTemperature + s.temperature);
+    const double ideal = n * BOLTZMANN * temperature;
+    const double excess = thermo.virial * perTime / 3.0;
+    std::vector<double> row = {static_cast<double>(sim.collisionCount), sim.simulationTime, s.temperature};
+    if (c.species) row.insert(row.end(), s.speciesTemperature.begin(), s.speciesTemperature.end());
+    row.insert(row.end(), {s.kinetic, s.potential, s.momentum[0], s.momentum[1], s.momentum[2]});
+    row.push_back((ideal + excess) / volume);
+    row.push_back(ideal > 0.0 ? 1.0 + excess / ideal : 0.0);
+    if (c.walls) row.insert(row.end(), {thermo.wallMomentum[0] * perTime / area, thermo.wallMomentum[1] * perTime / area});
+    if (c.metal) row.push_back(thermo.wallMomentum[2] * perTime / area);
+    if (c.heat) row.insert(row.end(), {thermo.wallHeat[0] * perTime / area, thermo.wallHeat[1] * perTime / area});
+    std::vector<int32_t> counts(static_cast<size_t>(species), 0);
+    for (int32_t p = 0; p < particleCount(); ++p) counts[static_cast<size_t>(sim.species[static_cast<size_t>(p)])] += 1;
+    for (int32_t a = 0; a < species; ++a) {
+        for (int32_t b = 0; b < species; ++b) {
+            const int32_t lo = a < b ? a : b, hi = a < b ? b : a;
+            const double pairs = static_cast<double>(thermo.pairCollisions[static_cast<size_t>(lo * species + hi)]);
+            // A collision within a species involves two of its particles.
+            const double perParticle = counts[static_cast<size_t>(a)] > 0 ? (a == b ? 2.0 : 1.0) * pairs / counts[static_cast<size_t>(a)] : 0.0;
+            row.push_back(perParticle * perTime);
+        }
+    }
+    startInterval(s.temperature);
+    return row;
+}
+
+void appendThermoRow(const std::string& path) {
+    std::error_code ec;
+    const bool fresh = !std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0;
+    const std::vector<double> row = thermoRow();
+    std::string text = fresh ? thermoHeader() + "\n" : "";
+    char number[32];
+    for (size_t k = 0; k < row.size(); ++k) {
+        std::snprintf(number, sizeof number, k == 0 ? "%.0f" : "%.10g", row[k]);
+        if (k > 0) text += ',';
+        text += number;
+    }
+    text += "\n";
+    if (!appendBinary(path, [&](std::ostream& out) { out << text; })) {
+        throw std::runtime_error("Failed to open file: " + path);
+    }
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The thermo table, thermo.csv: one row every thermo_every collisions with the state of the
+// gas at that moment (temperatures, energies, momentum) and what happened over the interval
+// since the previous row (pressure from the collisional virial, the momentum and heat the
+// walls took, the collision rate of every pair of species).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/collision.h"
+#include "core/events.h"
+
+struct ThermoState {
+    // The interval since the last row.
+    double intervalStartTime = 0.0;
+    uint64_t intervalStartCollisions = 0;
+    double intervalStartTemperature = 0.0;
+    double virial = 0.0;            // sum of r_ij . dp_i over the collisions
+    double wallMomentum[3] = {};    // floor, ceiling, metal plane: momentum each took, into it
+    double wallHeat[2] = {};        // floor, ceiling: energy the gas gave each
+    std::vector<uint64_t> pairCollisions;  // numSpecies x numSpecies, counted at [min][max]
+    // The particle of the wall event in progress, as it reached the wall.
+    double wallVelZ = 0.0;
+    double wallKinetic = 0.0;
+};
+
+extern ThermoState thermo;
+
+void resetThermo();
+
+// The first interval starts at the clock of the run's start.
+void startThermoInterval();
+void recordThermoCollision(const CollisionRecord& record);
+// A floor, ceiling or metal-plane event: before its handler runs (particles advanced to it)
+// and after.
+void recordWallContactBefore(const Event& event);
+void recordWallContactAfter(const Event& event);
+
+// The header line, and one row for the clock (which also starts the next interval).
+std::string thermoHeader();
+std::vector<double> thermoRow();
+// Appends a row to path, after the header when the file is new or empty.
+void appendThermoRow(const std::string& path);

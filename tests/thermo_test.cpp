@@ -1,0 +1,103 @@
+// The thermo table read back and held against theory: the compressibility factor of a dense
+// gas against the virial series, and the pressures on the floor and ceiling of a dilute column
+// against the barometric ideal gas and the weight of the gas. Tolerances are four standard
+// errors of block averages over the rows.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <sstream>
+
+#include "tests/support.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct Table {
+    std::vector<std::string> header;
+    std::vector<std::vector<double>> rows;
+    std::vector<double> column(const std::string& name, size_t skip) const {
+        const size_t k = static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+        EXPECT_LT(k, header.size()) << name;
+        std::vector<double> values;
+        for (size_t r = skip; r < rows.size() && k < header.size(); ++r) values.push_back(rows[r][k]);
+        return values;
+    }
+};
+
+Table readTable(const std::string& path) {
+    std::istringstream text(readFile(path));
+    Table t;
+    std::string line, cell;
+    for (bool first = true; std::getline(text, line); first = false) {
+        std::istringstream cells(line);
+        std::vector<double> row;
+        while (std::getline(cells, cell, ',')) {
+            if (first) {
+                t.header.push_back(cell);
+            } else {
+                row.push_back(std::stod(cell));
+            }
+        }
+        if (!first) t.rows.push_back(row);
+    }
+    return t;
+}
+
+// Mean and its standard error from 20 blocks, which are longer than the correlation time.
+std::pair<double, double> blockMean(const std::vector<double>& x) {
+    const size_t blocks = 20, size = x.size() / blocks;
+    double sum = 0, sum2 = 0;
+    for (size_t b = 0; b < blocks; ++b) {
+        double m = 0;
+        for (size_t k = b * size; k < (b + 1) * size; ++k) m += x[k] / static_cast<double>(size);
+        sum += m;
+        sum2 += m * m;
+    }
+    const double mean = sum / blocks;
+    return {mean, std::sqrt((sum2 / blocks - mean * mean) / (blocks - 1))};
+}
+
+TEST(ThermoTest, VirialPressureOfADenseGasFollowsTheVirialSeries) {
+    TempDir dir;
+    initFolder(dir.path, {"-n", "1000", "-p", "0.3", "--seed", "5", "--max-collisions", "200000"});
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const Table t = readTable(dir.file("thermo.csv"));
+    EXPECT_EQ(t.header[2], "T (3N-3 degrees of freedom) [K]");
+    ASSERT_EQ(t.rows.size(), 200u);
+    // Z = 1 + 4 phi + 10 phi^2 + 18.365 phi^3 + ... to B12 (Clisby & McCoy; Schultz & Kofke).
+    const auto [z, error] = blockMean(t.column("Z", 20));
+    EXPECT_NEAR(z, 3.9838, 4 * error) << "standard error " << error;
+    EXPECT_LT(error, 0.01);
+}
+
+// Between thermal walls under gravity: the floor carries the weight of the gas besides what the
+// ceiling takes, and a dilute gas presses on it with n(R) k T, n the barometric density at contact.
+// Continued, the table grows under its one header line.
+TEST(ThermoTest, WallPressuresOfADiluteColumn) {
+    TempDir dir;
+    initFolder(dir.path, {"-n", "300", "-p", "0.001", "--walls", "diffusive", "-g", "5e12", "--seed", "3",
+                          "--max-collisions", "30000"});
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    setConfigKeys(dir.path, {{"mode", "continue"}, {"max_collision_count", 60000}});
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const Table t = readTable(dir.file("thermo.csv"));
+    ASSERT_EQ(t.rows.size(), 200u);
+    EXPECT_EQ(t.rows.back()[0], 60000);
+    const nlohmann::json config = readJson(dir.file("config.json"));
+    const nlohmann::json particle = readJson(dir.file("particles_config.json"))["particles"][0];
+    const double L = config["domain_size"], g = config["g"], T = config["z_temperature"];
+    const double m = particle["mass"], r = 0.5 * particle["diameter"].get<double>(), k = 1.380649e-23;
+    const double H = k * T / (m * g), n = 300;
+    std::vector<double> floor = t.column("pressure on floor [Pa]", 20), ceiling = t.column("pressure on ceiling [Pa]", 20);
+    std::vector<double> difference(floor.size());
+    for (size_t i = 0; i < floor.size(); ++i) difference[i] = floor[i] - ceiling[i];
+    const auto [weight, weightError] = blockMean(difference);
+    EXPECT_NEAR(weight, n * m * g / (L * L), 4 * weightError);
+    const auto [pressure, pressureError] = blockMean(floor);
+    EXPECT_NEAR(pressure, n * k * T / (L * L * H * -std::expm1(-(L - 2 * r) / H)), 4 * pressureError);
+}
+
+}  // namespace
