@@ -215,6 +215,9 @@ void restoreLastState() {
     } catch (const InputError& e) {
         refuseInput(path, e.what());
     }
-    if (!config.reset_stats) loadEnergyProfiles();
+    if (!config.reset_stats) {
+        loadEnergyProfiles();
+        loadAngleHistograms();
+    }
     restoreStatesSaved();
 }

@@ -6,6 +6,6 @@
 // std::runtime_error when it cannot be written.
 void saveLastState();
 
-// Reads last_state.json, the height profiles and the snapshot count of state.json for a
-// continued run. Throws InputRefused for a file the run cannot continue from.
+// Reads last_state.json, the height profiles, the angle histograms and the snapshot count of
+// state.json for a continued run. Throws InputRefused for a file the run cannot continue from.
 void restoreLastState();

@@ -94,15 +94,17 @@ void sampleScatteringAngles(const CollisionRecord& r) {
     }
 }
 
+// The angle histograms with their files, in the order they are written.
+static std::vector<std::pair<Histogram*, const char*>> angleHistogramFiles() {
+    CollisionStatistics& s = collisionStats;
+    return {{&s.scatteringAB, "/scattering_ab.json"},          {&s.scatteringABGain, "/scattering_ab_gain.json"},
+            {&s.scatteringABLoss, "/scattering_ab_loss.json"}, {&s.scatteringAA, "/scattering_aa.json"},
+            {&s.scatteringBB, "/scattering_bb.json"},          {&s.approachAB, "/approach_ab.json"},
+            {&s.approachAA, "/approach_aa.json"},              {&s.approachBB, "/approach_bb.json"}};
+}
+
 void saveAngleHistograms() {
-    const CollisionStatistics& s = collisionStats;
-    const std::pair<const Histogram*, const char*> files[] = {
-        {&s.scatteringAB, "/scattering_ab.json"},     {&s.scatteringABGain, "/scattering_ab_gain.json"},
-        {&s.scatteringABLoss, "/scattering_ab_loss.json"}, {&s.scatteringAA, "/scattering_aa.json"},
-        {&s.scatteringBB, "/scattering_bb.json"},     {&s.approachAB, "/approach_ab.json"},
-        {&s.approachAA, "/approach_aa.json"},         {&s.approachBB, "/approach_bb.json"},
-    };
-    for (const auto& [histogram, name] : files) histogram->saveJson(solutionFolder + name);
+    for (const auto& [histogram, name] : angleHistogramFiles()) histogram->saveJson(solutionFolder + name);
 }
 
 // One pass over the particles does what three would: each particle's energy depends only
@@ -129,9 +131,7 @@ void saveEnergyProfiles() {
     collisionStats.linearProfile.saveJson(solutionFolder + "/linear_profile.json");
 }
 
-void loadEnergyProfiles() {
-    const std::pair<Histogram*, const char*> files[] = {{&collisionStats.logProfile, "/log_profile.json"},
-                                                        {&collisionStats.linearProfile, "/linear_profile.json"}};
+static void loadHistograms(const std::vector<std::pair<Histogram*, const char*>>& files) {
     for (const auto& [histogram, name] : files) {
         const std::string path = solutionFolder + name;
         try {
@@ -141,3 +141,10 @@ void loadEnergyProfiles() {
         }
     }
 }
+
+void loadEnergyProfiles() {
+    loadHistograms({{&collisionStats.logProfile, "/log_profile.json"},
+                    {&collisionStats.linearProfile, "/linear_profile.json"}});
+}
+
+void loadAngleHistograms() { loadHistograms(angleHistogramFiles()); }

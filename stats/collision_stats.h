@@ -45,3 +45,6 @@ void sampleEnergyProfiles();
 void saveEnergyProfiles();
 // A continued run's profiles from their files. Throws InputRefused for a file it cannot use.
 void loadEnergyProfiles();
+// A continued run's angle histograms from their files, so that the histograms of a run
+// continued in pieces are those of one long run. Throws InputRefused like the profiles.
+void loadAngleHistograms();

@@ -35,13 +35,16 @@ constexpr uint64_t RECORD = sizeof(double) * (1 + 6 * N);
 
 // Snapshots, restart saves, profiles and samples all written every few tens of collisions,
 // at cadences that do not divide each other, so that a kill can land inside any write.
-void makeBusyRun(const std::string& folder, uint64_t collisions) {
-    initFolder(folder, {"-n", std::to_string(N), "-p", "0.1", "--seed", "8", "--max-collisions",
-                        std::to_string(collisions), "--set", "save_last_state_every=50", "--set",
-                        "save_particles_state_every=10", "--set", "flush_state_buffer_every=30", "--set",
-                        "stats_after=0", "--set", "stats_every=10", "--set", "flush_stats_every=40", "--set",
-                        "sample_collision_angle=true", "--set", "flush_collision_angle_buffer_every=20", "--set",
-                        "log_free_path=true", "--set", "collision_progress_every=1000000"});
+void makeBusyRun(const std::string& folder, uint64_t collisions, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> options = {
+        "-n", std::to_string(N), "-p", "0.1", "--seed", "8", "--max-collisions", std::to_string(collisions),
+        "--set", "save_last_state_every=50", "--set", "save_particles_state_every=10", "--set",
+        "flush_state_buffer_every=30", "--set", "stats_after=0", "--set", "stats_every=10", "--set",
+        "flush_stats_every=40", "--set", "sample_collision_angle=true", "--set",
+        "flush_collision_angle_buffer_every=20", "--set", "log_free_path=true", "--set",
+        "collision_progress_every=1000000"};
+    options.insert(options.end(), extra.begin(), extra.end());
+    initFolder(folder, options);
 }
 
 void continueTo(const std::string& folder, uint64_t collisions) {
@@ -187,6 +190,42 @@ TEST(RunTest, SplitRunFollowsTheStraightRun) {
         }
     }
     EXPECT_EQ(fileSize(split.file("state.bin")), fileSize(straight.file("state.bin")));
+}
+
+// One long run of 600 collisions against the same run stopped and continued at 200 and 400.
+// The angle window covers the whole run, so the pieces sample every collision the long
+// run samples; the continued runs only round differently, too little to move an angle
+// across a bin edge in so short a run.
+TEST(RunTest, RunContinuedInPiecesEndsWithTheOutputsOfOneLongRun) {
+    const std::vector<std::string> angles = {"--set", "sample_scattering_angle=true", "--set",
+                                             "save_scattering_angle_every=70"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+    };
+    const Case cases[] = {
+        {"periodic gas", angles},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir straight, pieces;
+        makeBusyRun(straight.path, 600, c.options);
+        makeBusyRun(pieces.path, 200, c.options);
+        ASSERT_EQ(runHardgas(straight.path).status, 0);
+        for (uint64_t budget : {200, 400, 600}) {
+            continueTo(pieces.path, budget);
+            if (budget == 200) setConfigKeys(pieces.path, {{"mode", "init"}});
+            const RunResult r = runHardgas(pieces.path);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        for (const char* name : {"scattering_ab.json", "scattering_ab_gain.json", "scattering_ab_loss.json",
+                                 "scattering_aa.json", "scattering_bb.json", "approach_ab.json", "approach_aa.json",
+                                 "approach_bb.json"}) {
+            const json expected = readJson(straight.file(name));
+            EXPECT_TRUE(readJson(pieces.file(name)) == expected) << name;
+        }
+        EXPECT_EQ(readJson(pieces.file("scattering_aa.json"))["num_instances"], 600);
+    }
 }
 
 // One poll of alter.json on a loaded configuration.
