@@ -11,6 +11,7 @@
 #include "core/check.h"
 #include "core/particles.h"
 #include "core/simulation_config.h"
+#include "persist/resume.h"
 #include "persist/snapshots.h"
 #include "stats/binary_files.h"
 #include "stats/collision_stats.h"
@@ -87,10 +88,12 @@ static void writeLastStateText(std::ostream& out) {
 
 void saveLastState() {
     advanceAllParticles();
-    const std::string path = solutionFolder + "/last_state.json";
-    if (!replaceFileAtomically(path, writeLastStateText)) {
-        throw std::runtime_error("Failed to open file for writing: " + path);
-    }
+    saveWithResumeRecord([] {
+        const std::string path = solutionFolder + "/last_state.json";
+        if (!replaceFileAtomically(path, writeLastStateText)) {
+            throw std::runtime_error("Failed to open file for writing: " + path);
+        }
+    });
     flushCollisionVelocities();
     if (config.log_free_path) {
         CollisionStatistics& s = collisionStats;
@@ -220,4 +223,5 @@ void restoreLastState() {
         loadAngleHistograms();
     }
     restoreStatesSaved();
+    restoreResumeRecord();
 }

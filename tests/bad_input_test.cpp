@@ -45,7 +45,7 @@ void prepare(const std::string& dir, json edits) {
     fs::copy(completedRun(), dir, fs::copy_options::recursive);
     resetProgramState();
     solutionFolder = dir;
-    const auto restart = [](const auto& edit) { return std::regex_match(edit.key(), std::regex("(last_state|state|.*_profile)\\.json.*")); };
+    const auto restart = [](const auto& edit) { return std::regex_match(edit.key(), std::regex("(last_state|state|resume|.*_profile)\\.json.*")); };
     if (std::any_of(edits.items().begin(), edits.items().end(), restart)) edits["config.json/mode"] = "continue";
     for (const auto& [where, value] : edits.items()) {
         const std::string path = dir + "/" + where.substr(0, where.find('/')), at = where.substr(std::min(where.find('/'), where.size()));
@@ -181,6 +181,11 @@ std::vector<Case> brokenFolders() {
          at(L + "posZ/7", last["posZ"][6], "particle 6 and particle 7 overlap: distance 0, contact *", {{L + "posX/7", last["posX"][6]}, {L + "posY/7", last["posY"][6]}})});
     add({at("state.json/states_saved", "15", typed("number", "")), at("state.json/states_saved", -1, "@ must not be negative, but is -1"),
          at("state.json/num_molecules", 9, "@ is 9, but config.json has 8: state.bin holds snapshots of another system")});
+    const std::string W = "resume.json/records/0/wall_random";
+    add(malformed("resume.json", "", E + "resume.json: the top level must be a JSON object"));
+    add({at("resume.json/version", 2, "@ is 2, but this program reads version 1"), at("resume.json/version", ERASE, "missing required @"),
+         at("resume.json/records", 5, "@ must be an array"), at("resume.json/records/0/runtime", "0", typed("number", "")),
+         at(W + "/normal", "0 1 1", "key \"records[0].wall_random\" does not hold a state of the thermal walls' generator"), at(W + "/engine", ERASE, "missing required @")});
     for (const std::string p : {"log_profile.json", "linear_profile.json"}) {
         add({at(p, "", "not valid JSON: [json.exception.parse_error.101] *"), at(p, "[1, 2]", "the top level must be a JSON object"), at(p + "/counts/5", -2, "@: -2" + U),
              at(p + "/counts/0", ERASE, "key \"counts\" holds 99 values, but the configured bins need 100 (was the file written with another profile_num_bins?)"),

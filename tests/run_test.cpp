@@ -147,20 +147,36 @@ TEST(RunTest, FreshRunStartsEveryAppendedOutputAfresh) {
     }
 }
 
-// Restoring a saved state and saving it at once reproduces the file byte for byte. The run
-// ends on a snapshot count, so its end adds no second snapshot of the same instant, and
+// Restoring a saved state and saving it at once reproduces the files byte for byte, the
+// thermal walls' generator included; a resume.json of another restart point is not used. The
+// run ends on a snapshot count, so its end adds no second snapshot of the same instant, and
 // neither does the continuation that ends at once.
 TEST(RunTest, RestartFileRoundTripsExactly) {
     TempDir dir;
-    makeBusyRun(dir.path, 300);
+    makeBusyRun(dir.path, 300, {"--walls", "diffusive"});
     ASSERT_EQ(runHardgas(dir.path).status, 0);
     EXPECT_EQ(readJson(dir.file("state.json"))["states_saved"], 30);
     EXPECT_EQ(fileSize(dir.file("state.bin")), 30 * RECORD);
     const std::string saved = readFile(dir.file("last_state.json"));
+    const std::string resume = readFile(dir.file("resume.json"));
     continueTo(dir.path, 300);  // the budget is spent: the run ends at once
-    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const RunResult r = runHardgas(dir.path);
+    ASSERT_EQ(r.status, 0);
     EXPECT_EQ(readFile(dir.file("last_state.json")), saved);
     EXPECT_EQ(fileSize(dir.file("state.bin")), 30 * RECORD);
+    EXPECT_EQ(readFile(dir.file("resume.json")), resume);
+    EXPECT_EQ(r.out.find("holds no record"), std::string::npos) << r.out;
+
+    json other = readJson(dir.file("resume.json"));
+    other["records"][0]["collision_count"] = 299;
+    writeJson(dir.file("resume.json"), other);
+    const RunResult unmatched = runHardgas(dir.path);
+    ASSERT_EQ(unmatched.status, 0);
+    EXPECT_NE(unmatched.out.find("resume.json holds no record of the restart point of last_state.json (collision "
+                                 "300); the thermal walls draw their random numbers from the seed again.\n"),
+              std::string::npos)
+        << unmatched.out;
+    EXPECT_NE(readFile(dir.file("resume.json")), resume);
 }
 
 // 600 collisions straight against 300 + 300 with a restart between: the continued run
@@ -195,16 +211,22 @@ TEST(RunTest, SplitRunFollowsTheStraightRun) {
 // One long run of 600 collisions against the same run stopped and continued at 200 and 400.
 // The angle window covers the whole run, so the pieces sample every collision the long
 // run samples; the continued runs only round differently, too little to move an angle
-// across a bin edge in so short a run.
+// across a bin edge in so short a run. Between thermal walls the pieces must also draw the
+// long run's random numbers, not the first piece's again: the same generator state at the
+// end, and particles that stay on the long run's track (the rounding of the continuations
+// grows to about 1e-3 m/s by the end; other wall noise changes velocities by their size).
 TEST(RunTest, RunContinuedInPiecesEndsWithTheOutputsOfOneLongRun) {
     const std::vector<std::string> angles = {"--set", "sample_scattering_angle=true", "--set",
                                              "save_scattering_angle_every=70"};
+    std::vector<std::string> walls = angles;
+    walls.insert(walls.end(), {"--walls", "diffusive", "--wall-temperature", "500", "-g", "1e13"});
     struct Case {
         const char* name;
         std::vector<std::string> options;
     };
     const Case cases[] = {
         {"periodic gas", angles},
+        {"gravity column between thermal walls", walls},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,6 +247,16 @@ TEST(RunTest, RunContinuedInPiecesEndsWithTheOutputsOfOneLongRun) {
             EXPECT_TRUE(readJson(pieces.file(name)) == expected) << name;
         }
         EXPECT_EQ(readJson(pieces.file("scattering_aa.json"))["num_instances"], 600);
+        const json a = readJson(straight.file("resume.json"));
+        const json b = readJson(pieces.file("resume.json"));
+        EXPECT_EQ(a["records"][0]["wall_random"], b["records"][0]["wall_random"]);
+        const json endA = readJson(straight.file("last_state.json"));
+        const json endB = readJson(pieces.file("last_state.json"));
+        for (const char* key : {"velX", "velY", "velZ"}) {
+            for (size_t p = 0; p < N; ++p) {
+                EXPECT_NEAR(endA[key][p].get<double>(), endB[key][p].get<double>(), 1.0) << key << " " << p;
+            }
+        }
     }
 }
 
@@ -385,6 +417,7 @@ void expectContinuable(const std::string& folder, const std::string& label) {
     continueTo(check.path, savedCollisions(check.path) + 40);
     const RunResult r = runHardgas(check.path);
     ASSERT_EQ(r.status, 0) << label << "\n" << r.err;
+    EXPECT_EQ(r.out.find("holds no record"), std::string::npos) << label << ": resume.json out of step";
     EXPECT_EQ(fileSize(check.file("state.bin")), readJson(check.file("state.json"))["states_saved"].get<uint64_t>() * RECORD)
         << label;
 }
@@ -440,6 +473,7 @@ TEST(CrashSafetyTest, FullDiskIsReportedWithThePathAndKeepsTheRestartFile) {
         {"last_state.json.tmp", "last_state.json", "init"}, {"state.json.tmp", "state.json", "init"},
         {"state.bin", "state.bin", "continue"},             {"collision_angle.bin", "collision_angle.bin", "continue"},
         {"log_profile.json.tmp", "log_profile.json", "init"}, {"free/free_path.bin", "free/free_path.bin", "continue"},
+        {"resume.json.tmp", "resume.json", "init"},
     };
     for (const auto& [link, output, mode] : cases) {
         TempDir dir;

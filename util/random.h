@@ -1,6 +1,10 @@
 #pragma once
-// The thermal walls are the only consumers of random numbers. The generator keeps its
-// default seed and is never reseeded, so two runs on the same inputs are identical.
+// The thermal walls are the only consumers of random numbers. The generator starts from its
+// default seed, so two runs on the same inputs are identical; a continued run restores the
+// state its predecessor saved, so that it draws the numbers an unbroken run would have drawn
+// instead of repeating the first run's.
+
+#include <string>
 
 inline constexpr double BOLTZMANN = 1.380649e-23;  // J/K
 
@@ -10,3 +14,14 @@ double sampleVelocityComponent(double mass, double temperature);
 double sampleWallNormalSpeed(double mass, double temperature);
 // Restores the generator to its default seed, as at program start.
 void resetRandomGenerator();
+
+// The generator's complete state as the standard library writes it: the engine, and the
+// normal distribution, which caches the second deviate of each pair it draws. Its numbers
+// are written to their last bit, so a restored generator continues bit for bit.
+struct RandomGeneratorState {
+    std::string engine;
+    std::string normal;
+};
+RandomGeneratorState saveRandomGenerator();
+// Returns false and changes nothing for text that is not a state of this generator.
+bool restoreRandomGenerator(const RandomGeneratorState& state);
