@@ -179,13 +179,22 @@ static void ruleBuildAccumulators(SimulationConfig&) {
 static void ruleThermalWallTemperature(SimulationConfig& c) {
     if (c.diffusive_z && !(c.z_temperature > 0.0)) {
         throw InputError("key \"z_temperature\" must be positive for thermal walls, but is " +
-                         std::to_string(c.z_temperature));
+                         shortestNumber(c.z_temperature) + " K");
     }
 }
 
 static std::string limitText(double limit) {
     return std::abs(limit) < 1e15 && limit == std::trunc(limit) ? std::to_string(static_cast<int64_t>(limit))
-                                                               : std::to_string(limit);
+                                                               : shortestNumber(limit);
+}
+
+template <typename T>
+static std::string valueText(T value) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return shortestNumber(value);
+    } else {
+        return std::to_string(value);
+    }
 }
 
 template <typename T>
@@ -197,7 +206,7 @@ static void checkLimits(const ConfigKey& key, T value) {
     if (requirement.empty() && v > key.high) requirement = "at most " + limitText(key.high);
     if (!requirement.empty()) {
         throw InputError("key \"" + std::string(key.name) + "\" must be " + requirement + ", but is " +
-                         std::to_string(value));
+                         valueText(value));
     }
 }
 

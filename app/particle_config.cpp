@@ -43,7 +43,7 @@ static void checkCellsHoldLargestSphere() {
         while (fitting > 1 && config.domain_size / static_cast<double>(fitting) < largestDiameter) --fitting;
         throw InputError("key \"cells_per_dimension\": " + std::to_string(config.cells_per_dimension) +
                          " cells per axis are narrower than the largest diameter " +
-                         std::to_string(largestDiameter) + " in particles_config.json; use at most " +
+                         shortestNumber(largestDiameter) + " m in particles_config.json; use at most " +
                          std::to_string(std::max<int64_t>(fitting, 1)));
     }
 }

@@ -1,23 +1,18 @@
 #include "core/check.h"
 
 #include <cmath>
-#include <sstream>
 #include <vector>
 
 #include "core/cells.h"
 #include "core/particles.h"
 #include "core/prediction.h"
 #include "core/simulation_config.h"
+#include "util/format.h"
 
 static std::string particleText(int32_t p) { return "particle " + std::to_string(p); }
 
-// Full precision: the problems this finds are often a hair's breadth wide.
-static std::string number(double value) {
-    std::ostringstream text;
-    text.precision(17);
-    text << value;
-    return text.str();
-}
+// Every digit that tells the value apart: the problems found here are often a hair's breadth wide.
+static std::string metres(double value) { return shortestNumber(value) + " m"; }
 
 static std::string checkCellMembership() {
     const int32_t n = particleCount();
@@ -57,7 +52,7 @@ static std::string checkParticleInItsCell(int32_t p, const ProjectedState& s) {
         // A particle exactly at x = L moving up belongs to cell 0: the same point as x = 0.
         const double c = coordinates[axis];
         if (!inside(c, cells[axis]) && !inside(c - L, cells[axis]) && !inside(c + L, cells[axis])) {
-            return particleText(p) + " at " + "xyz"[axis] + " = " + number(coordinates[axis]) +
+            return particleText(p) + " at " + "xyz"[axis] + " = " + metres(coordinates[axis]) +
                    " lies outside its cell " + std::to_string(cells[axis]);
         }
     }
@@ -81,7 +76,7 @@ static std::string checkNoOverlap(int32_t p, const ProjectedState& s) {
                                 const double dist = std::sqrt(dx * dx + dy * dy + dz * dz);
                                 if (dist < sigma * (1.0 - 1e-9)) {
                                     problem = particleText(p) + " and particle " + std::to_string(q) +
-                                              " overlap: distance " + number(dist) + ", contact " + number(sigma);
+                                              " overlap: distance " + metres(dist) + ", contact " + metres(sigma);
                                 }
                             }
                         });
@@ -114,8 +109,7 @@ std::string checkSystem() {
 }
 
 static std::string particleAt(int32_t k, const char* arrayName, char axis, double value) {
-    return "particle " + std::to_string(k) + " (" + arrayName + " coordinate " + axis + " = " + std::to_string(value) +
-           ")";
+    return "particle " + std::to_string(k) + " (" + arrayName + " coordinate " + axis + " = " + metres(value) + ")";
 }
 
 std::string positionProblem(const char* arrayName, PositionSource source) {
@@ -129,19 +123,19 @@ std::string positionProblem(const char* arrayName, PositionSource source) {
         const double coordinates[3] = {m.posX, m.posY, m.posZ};
         for (int axis = 0; axis < 3; ++axis) {
             if (!(coordinates[axis] >= -slack && coordinates[axis] <= L + slack)) {
-                return particleAt(k, arrayName, "xyz"[axis], coordinates[axis]) + " lies outside the domain [0, " +
-                       std::to_string(L) + "]";
+                return particleAt(k, arrayName, "xyz"[axis], coordinates[axis]) + " lies outside the domain [0 m, " +
+                       metres(L) + "]";
             }
         }
         // A sphere reaching into a wall would be reflected from inside it.
         if (config.reflective_z && (m.posZ < m.radius - slack || m.posZ > L - m.radius + slack)) {
             return particleAt(k, arrayName, 'z', m.posZ) + " reaches into the floor or the ceiling: its radius is " +
-                   std::to_string(m.radius);
+                   metres(m.radius);
         }
         if (source == PositionSource::FreshStart && config.has_metal_z && sim.species[static_cast<size_t>(k)] == 0 &&
             std::abs(m.posZ - config.metal_z) < m.radius - slack) {
             return particleAt(k, arrayName, 'z', m.posZ) + " of species a cuts the metal plane at z = " +
-                   std::to_string(config.metal_z) + ": its radius is " + std::to_string(m.radius);
+                   metres(config.metal_z) + ": its radius is " + metres(m.radius);
         }
     }
     return "";
@@ -158,7 +152,7 @@ std::string velocityProblem(const char* arrayName) {
         for (int axis = 0; axis < 3; ++axis) {
             if (std::abs(components[axis]) > SPEED_OF_LIGHT) {
                 return "particle " + std::to_string(k) + " (" + arrayName + " component " + "xyz"[axis] + " = " +
-                       std::to_string(components[axis]) + " m/s) is faster than light";
+                       shortestNumber(components[axis]) + " m/s) is faster than light";
             }
         }
     }

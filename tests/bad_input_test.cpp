@@ -105,7 +105,7 @@ std::vector<Case> brokenFolders() {
     const std::string E = "Error in {F}/", P = "@ must be positive, but is ", A = "@ must be at least 1, but is ", R = " is outside the range";
     const std::string I = "@ is a collision interval and must be at least 1, but is ", U = R + " of this integer (0 to 18446744073709551615)";
     const std::string H = "height profiles from min_radius to domain_size - min_radius: ", M = "snapshots held between flushes", count = "num_molecules != "
-                          "len(particles)", O = "lies outside the domain [0, *]", index = "@ must be a species index from 0 to 65535, but is ";
+                          "len(particles)", O = "lies outside the domain [0 m, 1.618979162382874e-09 m]", index = "@ must be a species index from 0 to 65535, but is ";
     // alter.json is read while running: with the inputs loaded, a broken one changes nothing, not even the stop beside it.
     const auto alter = [&](const json& f, const std::string& rest) { return Case{{{"alter.json", f.dump()}}, E + "alter.json: " + rest + "; nothing was changed"}; };
 
@@ -118,7 +118,7 @@ std::vector<Case> brokenFolders() {
         if (key.required) add({at(C + name, ERASE, "missing required @")});
         if (key.alterOrder > 0) add({alter({{"stop", true}, {name, value}}, typed(type, value, "key \"" + name + "\""))});
     }
-    add({at(C + "domain_size", 0, P + "0.000000"), at(C + "domain_size", -1e-6, P + "-0.000001")});
+    add({at(C + "domain_size", 0, P + "0"), at(C + "domain_size", -1e-6, P + "-1e-06")});
     add({at(C + "cells_per_dimension", 0, A + "0"), at(C + "cells_per_dimension", -4, A + "-4"), at(C + "cells_per_dimension", 5000, "@ must be at most 1290, but is 5000"),
          at(C + "cells_per_dimension", 200, "@: 200 cells per axis are narrower than the largest diameter *")});
     add({at(C + "num_molecules", 0, A + "0"), at(C + "num_molecules", -8, A + "-8"), {{{C + "num_molecules", 7}}, count}, {{{C + "num_molecules", 9}}, count},
@@ -128,7 +128,7 @@ std::vector<Case> brokenFolders() {
     add({at(C + "max_collision_count", -1, "@: -1" + U), at(C + "max_collision_count", 1e30, "@: 1e+30" + U), at(C + "stats_after", 5e9, "@: 5000000000.0" + R + "*")});
     add({at(C + "collision_progress_every", 0, I + "0"), at(C + "save_last_state_every", -2, I + "-2"), at(C + "stats_every", 0, I + "0"), at(C + "check_alter_every", 0, I + "0"),
          at(C + "save_particles_state_every", 0, I + "0"), at(C + "profile_num_bins", 0, A + "0"), at(C + "profile_num_bins", 100000000, "@ must be at most 10000000, but is 100000000")});
-    add({at(C + "z_temperature", 0, "@ must be positive for thermal walls, but is 0.000000", {{C + "reflective_z", true}, {C + "diffusive_z", true}}),
+    add({at(C + "z_temperature", 0, "@ must be positive for thermal walls, but is 0 K", {{C + "reflective_z", true}, {C + "diffusive_z", true}}),
          at(C + "flush_state_buffer_every", 2000000000, "@: 2000000000 " + M + " (one every 1 collisions) need about * GB of memory, more than half of what this machine has (* GB)",
             {{C + "save_particles_state_every", 1}, {C + "max_collision_count", 4000000000}})});
     add({{{{"alter.json", "{\"stop\": tr"}}, "Error parsing {F}/alter.json: [json.exception.parse_error.101] *"},
@@ -148,7 +148,7 @@ std::vector<Case> brokenFolders() {
          {{{S + "-", prepared("particles_config.json")["particles"][0]}}, count}, at(S + "3", 5, "expected a JSON object holding \"particles[3].diameter\", but found number")});
     add({at(S + "1/mass", 0, "@ must be positive"), at(S + "1/mass", -1e-26, "@ must be positive"), at(S + "1/diameter", -1e-10, "@ must not be negative"),
          at(S + "1/species", -1, index + "-1"), at(S + "1/species", 70000, index + "70000"), at(S + "1/species", 1e12, "@: 1000000000000.0" + R + "*")});
-    add({{{{S + "1/diameter", 1.0}}, E + "config.json: key \"cells_per_dimension\": * cells per axis are narrower than the largest diameter 1.000000 in particles_config.json; use at most 1"}});
+    add({{{{S + "1/diameter", 1.0}}, E + "config.json: key \"cells_per_dimension\": * cells per axis are narrower than the largest diameter 1 m in particles_config.json; use at most 1"}});
 
     // particles_init.json: where the particles start and how fast they move.
     const json init = prepared("particles_init.json")["particles"];
@@ -160,11 +160,11 @@ std::vector<Case> brokenFolders() {
     }
     add({{{{"particles_init.json/particles", json::object()}}, noArray}, {{{"particles_init.json", "{\"particle\": []}"}}, noArray},
          at(T + "0", ERASE, "\"particles\" holds 7 entries, but num_molecules is 8"), at(T + "-", init[0], "\"particles\" holds 9 entries, but num_molecules is 8")});
-    add({at(T + "5/position/1", -0.5, "particle 5 (position coordinate y = -0.500000) " + O), at(T + "0/position/0", 1e300, "particle 0 (position coordinate x = *) " + O),
-         at(T + "6/velocity/2", -1e300, "particle 6 (velocity component z = *) is faster than light"), at(T + "1/position", init[0]["position"], "particle 0 and particle 1 overlap: distance 0, contact *")});
+    add({at(T + "5/position/1", -0.5, "particle 5 (position coordinate y = -0.5 m) " + O), at(T + "0/position/0", 1e300, "particle 0 (position coordinate x = 1e+300 m) " + O),
+         at(T + "6/velocity/2", -1e300, "particle 6 (velocity component z = -1e+300 m/s) is faster than light"), at(T + "1/position", init[0]["position"], "particle 0 and particle 1 overlap: distance 0 m, contact 3.7e-10 m")});
     add({at(T + "3/position/2", prepared("particles_config.json")["particles"][3]["diameter"].get<double>() / 4,
-            "particle 3 (position coordinate z = *) reaches into the floor or the ceiling: its radius is *", {{C + "reflective_z", true}}),
-         {{{C + "has_metal_z", true}, {C + "metal_z", init[0]["position"][2]}}, E + "particles_init.json: particle 0 (position coordinate z = *) of species a cuts the metal plane at z = *"}});
+            "particle 3 (position coordinate z = 9.25e-11 m) reaches into the floor or the ceiling: its radius is 1.85e-10 m", {{C + "reflective_z", true}}),
+         {{{C + "has_metal_z", true}, {C + "metal_z", init[0]["position"][2]}}, E + "particles_init.json: particle 0 (position coordinate z = 1.0118619764892962e-09 m) of species a cuts the metal plane at z = 1.0118619764892962e-09 m: its radius is 1.85e-10 m"}});
 
     // A continued run: last_state.json, state.json (without which the count starts afresh) and the two profiles.
     const json last = prepared("last_state.json");
@@ -177,8 +177,8 @@ std::vector<Case> brokenFolders() {
     }
     add({at(L + "truePath", 1, "@ must be an array of 8 booleans"), at(L + "truePath/2", 1, typed("boolean", 1)), at(L + "runtime", "1e-9", typed("number", "")),
          at(L + "runtime", -1.0, "@ must not be negative"), at(L + "runtime", ERASE, "@ is missing, but state.bin holds snapshots up to * s: a restart at time 0 would cut them all off"), at(L + "collision_count", -300, "@: -300" + U), at(L + "collision_count", nullptr, typed("number", nullptr))});
-    add({at(L + "posZ/4", -1e-3, "particle 4 (pos coordinate z = -0.001000) " + O), at(L + "velY/0", 4e8, "particle 0 (vel component y = 400000000.000000 m/s) is faster than light"),
-         at(L + "posZ/7", last["posZ"][6], "particle 6 and particle 7 overlap: distance 0, contact *", {{L + "posX/7", last["posX"][6]}, {L + "posY/7", last["posY"][6]}})});
+    add({at(L + "posZ/4", -1e-3, "particle 4 (pos coordinate z = -0.001 m) " + O), at(L + "velY/0", 4e8, "particle 0 (vel component y = 4e+08 m/s) is faster than light"),
+         at(L + "posZ/7", last["posZ"][6], "particle 6 and particle 7 overlap: distance 0 m, contact 3.7e-10 m", {{L + "posX/7", last["posX"][6]}, {L + "posY/7", last["posY"][6]}})});
     add({at("state.json/states_saved", "15", typed("number", "")), at("state.json/states_saved", -1, "@ must not be negative, but is -1"),
          at("state.json/num_molecules", 9, "@ is 9, but config.json has 8: state.bin holds snapshots of another system")});
     const std::string W = "resume.json/records/0/wall_random";

@@ -1,5 +1,7 @@
 #include "util/format.h"
 
+#include <charconv>
+
 std::string formatThousands(uint64_t count) {
     const std::string digits = std::to_string(count);
     std::string out;
@@ -9,4 +11,10 @@ std::string formatThousands(uint64_t count) {
         out.push_back(digits[k]);
     }
     return out;
+}
+
+std::string shortestNumber(double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof(text), value);
+    return std::string(text, result.ptr);
 }

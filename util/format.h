@@ -17,3 +17,7 @@ inline const std::string eraseLine(120, '\b');
 
 // 1234567 -> "1,234,567"
 std::string formatThousands(uint64_t count);
+
+// The shortest text that reads back as the same double: 3.7e-10 for a diameter where a fixed
+// six decimals would show 0.000000, and all the digits of a value a hair off a round one.
+std::string shortestNumber(double value);
