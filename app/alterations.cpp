@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -50,17 +51,20 @@ void readAlterations(const json& doc, Alteration& a) {
 
 }  // namespace
 
-bool applyAlterations() {
-    const std::string path = solutionFolder + "/alter.json";
+// What the file asks for, read onto the current configuration; nothing when there is no file
+// or when it is refused (then reported on standard error if `report`).
+static std::optional<Alteration> readAlterFile(const std::string& path, bool report, bool& refused) {
     json doc;
     std::string problem;
+    refused = false;
     // No file is the normal case; a half-written one is reported and tried again next time.
     switch (parseJsonFile(path, doc, problem)) {
         case ParseOutcome::CannotOpen:
-            return true;
+            return std::nullopt;
         case ParseOutcome::Malformed:
-            std::cerr << problem << "\n";
-            return false;
+            if (report) std::cerr << problem << "\n";
+            refused = true;
+            return std::nullopt;
         case ParseOutcome::Ok:
             break;
     }
@@ -74,10 +78,18 @@ bool applyAlterations() {
             throw InputError(problem);
         }
     } catch (const InputError& e) {
-        std::cerr << inputErrorText(path, std::string(e.what()) + "; nothing was changed") << "\n";
-        return false;
+        if (report) std::cerr << inputErrorText(path, std::string(e.what()) + "; nothing was changed") << "\n";
+        refused = true;
+        return std::nullopt;
     }
+    return a;
+}
 
+bool applyAlterations() {
+    bool refused = false;
+    const std::optional<Alteration> read = readAlterFile(solutionFolder + "/alter.json", true, refused);
+    if (!read) return !refused;
+    const Alteration& a = *read;
     config = a.config;
     alterations.stopRequested = a.stop;
     if (a.resetProfiles) {
@@ -85,4 +97,15 @@ bool applyAlterations() {
         collisionStats.linearProfile.reset();
     }
     return true;
+}
+
+void warnOfStandingStop() {
+    const std::string path = solutionFolder + "/alter.json";
+    bool refused = false;
+    // A file that would be refused stops nothing; it is reported at the first poll.
+    const std::optional<Alteration> read = readAlterFile(path, false, refused);
+    if (!read || !read->stop) return;
+    std::cerr << "Warning: " << path << " still asks for a stop (\"stop\": true): this run will stop when it "
+              << "first reads the file, at the next collision count divisible by check_alter_every ("
+              << read->config.check_alter_every << "); remove the key or set it to false to run on.\n";
 }

@@ -16,3 +16,7 @@ void resetAlterations();
 // error and changes nothing at this poll: a running simulation must never die of a typo.
 // false: the file was there and was refused (the message is written).
 bool applyAlterations();
+
+// A "stop": true left in alter.json from an earlier run would end this one at its first
+// poll; the program never rewrites the user's file, so it says so on standard error.
+void warnOfStandingStop();

@@ -212,6 +212,7 @@ void prepareEngine() {
 
 int runSimulation() {
     prepareEngine();
+    warnOfStandingStop();
     if (config.mode == "init") {
         if (!removeOutputsOfEarlierRun()) return 1;
     } else {

@@ -235,6 +235,7 @@ TEST(BadInputTest, RefusedStartOfTheBinaryLeavesTheFolderAlone) {
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_TRUE(fatal ? r.out.ends_with(expected + "\n") && r.err.empty() : matches(r.err, expected + "\n", dir.path)) << r.out << r.err;
         EXPECT_EQ(r.out.find("ERROR") != std::string::npos, fatal) << r.out;
+        EXPECT_TRUE(r.out.substr(0, r.out.rfind("\nERROR")).ends_with("\x1b[0m")) << "the terminal is left coloured: " << r.out;
         EXPECT_TRUE(folderContents(dir.path) == before) << expected << ": the refused start changed the folder";
     }
 }

@@ -34,7 +34,8 @@ EXAMPLES = {
                             "save_last_state_every": 15000, "collision_progress_every": 10000},
 }
 
-# Snapshots at the default cadence (N / 20); an angle window that the continued run shifts.
+# Snapshots at hardgas-init's cadence for a 200-collision budget (every 2); an angle window that the
+# continued run shifts.
 STEERED_SETTINGS = {
     "log_animation": True, "check_alter_every": 50, "collision_progress_every": 100, "save_last_state_every": 70,
     "flush_state_buffer_every": 90, "stats_after": 0, "stats_every": 10,

@@ -48,12 +48,28 @@ TEST(InitToolTest, TwoSpeciesBetweenWallsStartWithoutOverlapAtTheGivenTemperatur
     EXPECT_EQ(runHardgas(dir.path).status, 0);
 }
 
+// hardgas's own cadences are made for long runs: on a short budget a snapshot every N/20
+// collisions writes two thousand of them and the profiles begin after the end.
+TEST(InitToolTest, DefaultsFitTheBudgetAndArePrinted) {
+    TempDir dir;
+    const RunResult init = runCommand({HARDGAS_INIT_BINARY, dir.path, "-n", "200", "-p", "0.1", "--max-collisions", "20000"});
+    ASSERT_EQ(init.status, 0) << init.err;
+    EXPECT_NE(init.out.find("Snapshots: save_particles_state_every = 200 collisions (about 101 snapshots, 0.97 MB in state.bin)\n"
+                            "Height profiles: stats_after = 2000, stats_every = 200 collisions\n"),
+              std::string::npos)
+        << init.out;
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    EXPECT_LE(readJson(dir.file("state.json"))["states_saved"].get<int>(), 101);
+    EXPECT_EQ(readJson(dir.file("linear_profile.json"))["num_instances"], 90);
+}
+
 TEST(InitToolTest, UnusableOptionsAreRefusedWithStatusOne) {
     TempDir dir;
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"-p", "0.1"}, "--particles is required"},
         {{"-n", "10", "-p", "0.1", "-g", "9.8"}, "hardgas-init: gravity needs reflective or diffusive z walls\n"},
         {{"-n", "1000", "-p", "0.6"}, "do not fit on a lattice"},
+        {{"-n", "10", "-p", "0.1", "--max-collisions", "0"}, "hardgas-init: --max-collisions must be at least 1 (leave it out for ten per particle)\n"},
     };
     for (const auto& [options, message] : cases) {
         std::vector<std::string> args{HARDGAS_INIT_BINARY, dir.path};

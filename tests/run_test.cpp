@@ -65,6 +65,7 @@ TEST(RunTest, UnusualEndings) {
         std::function<void(const TempDir&)> prepare;
         int status;
         std::string out, err;  // expected within standard output and standard error
+        std::string notErr = "Warning";  // and not within standard error
     };
     const Case cases[] = {
         {"nothing can happen",
@@ -89,6 +90,12 @@ TEST(RunTest, UnusualEndings) {
                                     {"flush_pca_buffer_every", 0}});
          },
          0, "", ""},
+        {"a stop left in alter.json", [](const TempDir& d) { writeFile(d.file("alter.json"), R"({"stop": true})"); }, 0, "",
+         "/alter.json still asks for a stop (\"stop\": true): this run will stop when it first reads the file, at the "
+         "next collision count divisible by check_alter_every (1000000); remove the key or set it to false to run on.\n",
+         "species a starts"},
+        {"alter.json without a stop", [](const TempDir& d) { writeFile(d.file("alter.json"), R"({"stop": false})"); }, 0,
+         "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,6 +106,7 @@ TEST(RunTest, UnusualEndings) {
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(c.notErr), std::string::npos) << r.err;
     }
 }
 

@@ -1,9 +1,29 @@
 // hardgas-init: writes the three input files of a valid starting state into a folder.
 
 #include <CLI/CLI.hpp>
+#include <iomanip>
 #include <iostream>
 
 #include "tools/init/initial_system.h"
+
+// The cadences that decide how much the run writes and what it samples, as the run will use
+// them (a --set may have replaced the defaults), so that a budget's consequences are seen
+// before hours are spent on it.
+static void printSchedule(const nlohmann::json& c) {
+    if (!c["max_collision_count"].is_number_unsigned()) return;  // a --set that hardgas will refuse
+    const auto budget = c["max_collision_count"].get<uint64_t>();
+    std::cout << "Budget: max_collision_count = " << budget << " collisions\n";
+    const nlohmann::json& every = c["save_particles_state_every"];
+    if (c.value("log_state", nlohmann::json(true)) != false && every.is_number_integer() && every.get<int64_t>() > 0) {
+        const uint64_t snapshots = budget / every.get<uint64_t>() + 1;
+        const double bytes = static_cast<double>(snapshots) * 8.0 * (1.0 + 6.0 * c["num_molecules"].get<double>());
+        std::cout << "Snapshots: save_particles_state_every = " << every << " collisions (about " << snapshots
+                  << " snapshots, " << std::setprecision(3) << bytes / 1e6 << " MB in state.bin)\n";
+    }
+    std::cout << "Height profiles: stats_after = " << c["stats_after"] << ", stats_every = " << c["stats_every"]
+              << " collisions\n";
+    std::cout << "Change any of them with --set KEY=VALUE.\n";
+}
 
 int main(int argc, char** argv) {
     CLI::App app{"Writes config.json, particles_config.json and particles_init.json of a hard-sphere gas "
@@ -28,7 +48,7 @@ int main(int argc, char** argv) {
     app.add_option("--wall-temperature", o.wallTemperature, "Temperature of diffusive walls (K; default: gas)");
     app.add_option("-g,--gravity", o.g, "Gravitational acceleration along -z (m/s^2; needs walls)");
     app.add_option("--seed", o.seed, "Seed of the random placement and velocities")->capture_default_str();
-    app.add_option("--max-collisions", o.maxCollisions, "Collision budget (default: ten per particle)");
+    auto* budget = app.add_option("--max-collisions", o.maxCollisions, "Collision budget (default: ten per particle)");
     app.add_option("--set", settings, "Further config.json key, as KEY=JSON (repeatable), e.g. --set log_state=false");
 
     try {
@@ -39,6 +59,10 @@ int main(int argc, char** argv) {
     try {
         if (o.domainSize <= 0.0 && o.packingFraction <= 0.0) {
             throw std::invalid_argument("give --packing-fraction or --domain-size");
+        }
+        // 0 stands for "not given" inside; given, it would silently become the default budget.
+        if (budget->count() > 0 && o.maxCollisions == 0) {
+            throw std::invalid_argument("--max-collisions must be at least 1 (leave it out for ten per particle)");
         }
         for (const std::string& setting : settings) {
             const auto eq = setting.find('=');
@@ -56,6 +80,7 @@ int main(int argc, char** argv) {
         std::cout << "Wrote " << o.particles << " particles in a box of " << system.config["domain_size"].get<double>()
                   << " m with " << system.config["cells_per_dimension"].get<int>() << " cells per axis to " << folder
                   << "\n";
+        printSchedule(system.config);
     } catch (const std::exception& e) {
         std::cerr << "hardgas-init: " << e.what() << "\n";
         return 1;
