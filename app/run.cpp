@@ -1,9 +1,12 @@
 #include "app/run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "app/schedule.h"
 #include "core/cells.h"
 #include "core/check.h"
+#include "core/collision.h"
 #include "core/events.h"
 #include "core/observer.h"
 #include "core/particles.h"
@@ -31,6 +35,7 @@
 #include "util/file_output.h"
 #include "util/format.h"
 #include "util/json_input.h"
+#include "util/random.h"
 
 // The outputs that every run appends to, as paths below the solution folder: a fresh run
 // starts them from nothing. Those in free/ and velocity/ are samples: kept, they would mix
@@ -136,6 +141,32 @@ static void refuseOverlappingStart() {
     refuseInput(solutionFolder + (config.mode == "init" ? "/particles_init.json" : "/last_state.json"), problem);
 }
 
+// The thermostat takes 3/2 k (273.15 K) per species-a particle as species a's whole kinetic
+// energy, and stored studies rely on that rule. Started elsewhere, species a keeps its own
+// energy for a while or falls to that value through a transient of thousands of kelvin,
+// soonest when species b dominates: a result the user must know to expect.
+static void warnOfThermostatMismatch() {
+    if (!config.thermostatted_a || speciesTables.numSpecies != 2) return;
+    const std::vector<int32_t>& members = speciesTables.speciesMembers[0];
+    if (members.empty()) return;
+    double energy = 0.0;
+    for (int32_t p : members) {
+        const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
+        energy += 0.5 * sim.mass[static_cast<size_t>(p)] * (m.velX * m.velX + m.velY * m.velY + m.velZ * m.velZ);
+    }
+    const double mean = energy / static_cast<double>(members.size());
+    const double offset = mean / THERMOSTAT_PARTICLE_ENERGY - 1.0;
+    if (std::abs(offset) <= 0.01) return;
+    std::ostringstream text;
+    text << "Warning: species a starts with a mean kinetic energy of " << std::setprecision(3) << mean
+         << " J per particle (3/2 k x " << std::fixed << std::setprecision(1) << mean / (1.5 * BOLTZMANN) << " K), "
+         << std::abs(offset) * 100.0 << " % " << (offset > 0 ? "above" : "below")
+         << " the 3/2 k x 273.15 K per particle that the species-a thermostat takes as species a's energy: "
+         << "species a may keep its own energy for a long time, or fall to that value through a transient of "
+         << "thousands of kelvin, depending on the mixture (see Species in the README).\n";
+    std::cerr << text.str();
+}
+
 // The texts of what the engine reports besides its events.
 static void printEngineNotice(EngineNotice notice, const NoticeData& d) {
     switch (notice) {
@@ -212,6 +243,7 @@ void prepareEngine() {
 
 int runSimulation() {
     prepareEngine();
+    warnOfThermostatMismatch();
     warnOfStandingStop();
     if (config.mode == "init") {
         if (!removeOutputsOfEarlierRun()) return 1;

@@ -55,6 +55,24 @@ uint64_t savedCollisions(const std::string& folder) {
     return readJson(folder + "/last_state.json")["collision_count"];
 }
 
+// Half the particles of species b, under the thermostat, with species a at `kelvin`.
+void thermostatAt(const TempDir& d, double kelvin) {
+    setConfigKeys(d.path, {{"thermostatted_a", true}});
+    json species = readJson(d.file("particles_config.json")), init = readJson(d.file("particles_init.json"));
+    double energy = 0;
+    for (size_t k = 0; k < init["particles"].size(); k += 2) {
+        species["particles"][k + 1]["species"] = 1;
+        const std::vector<double> v = init["particles"][k]["velocity"];
+        energy += 0.5 * species["particles"][k]["mass"].get<double>() * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    }
+    const double scale = std::sqrt(N / 2 * 1.5 * 1.380649e-23 * kelvin / energy);
+    for (size_t k = 0; k < init["particles"].size(); k += 2) {
+        for (json& c : init["particles"][k]["velocity"]) c = c.get<double>() * scale;
+    }
+    writeJson(d.file("particles_config.json"), species);
+    writeJson(d.file("particles_init.json"), init);
+}
+
 TEST(RunTest, UnusualEndings) {
     const RunResult usage = runCommand({HARDGAS_BINARY});
     EXPECT_EQ(usage.status, 1);
@@ -96,6 +114,13 @@ TEST(RunTest, UnusualEndings) {
          "species a starts"},
         {"alter.json without a stop", [](const TempDir& d) { writeFile(d.file("alter.json"), R"({"stop": false})"); }, 0,
          "", ""},
+        {"species a away from the thermostat's energy", [](const TempDir& d) { thermostatAt(d, 276.0); }, 0, "",
+         "Warning: species a starts with a mean kinetic energy of 5.72e-21 J per particle (3/2 k x 276.0 K), 1.0 % above "
+         "the 3/2 k x 273.15 K per particle that the species-a thermostat takes as species a's energy",
+         "still asks for a stop"},
+        {"species a 1.2 % below the thermostat's energy", [](const TempDir& d) { thermostatAt(d, 269.9); }, 0, "",
+         "(3/2 k x 269.9 K), 1.2 % below the 3/2 k x 273.15 K", "still asks for a stop"},
+        {"species a within 1 % of the thermostat's energy", [](const TempDir& d) { thermostatAt(d, 275.8); }, 0, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
