@@ -174,17 +174,12 @@ static void readLastState(const json& state) {
 
 static void restoreStatesSaved() {
     const std::string path = solutionFolder + "/state.json";
-    json descriptor;
-    std::string problem;
-    switch (parseJsonFile(path, descriptor, problem)) {
-        case ParseOutcome::CannotOpen:
-            snapshotState.statesSaved = 0;
-            return;
-        case ParseOutcome::Malformed:
-            throw InputRefused(problem);
-        case ParseOutcome::Ok:
-            break;
+    const std::optional<json> found = loadOptionalJsonInput(path);
+    if (!found) {
+        snapshotState.statesSaved = 0;
+        return;
     }
+    const json& descriptor = *found;
     try {
         if (!descriptor.is_object()) throw InputError("the top level must be a JSON object");
         if (auto it = descriptor.find("states_saved"); it != descriptor.end()) {

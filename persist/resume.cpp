@@ -68,16 +68,9 @@ static void restoreFromRecord(const json& record, const std::string& where) {
 
 void restoreResumeRecord() {
     const std::string path = resumePath();
-    json file;
-    std::string problem;
-    switch (parseJsonFile(path, file, problem)) {
-        case ParseOutcome::CannotOpen:
-            return;
-        case ParseOutcome::Malformed:
-            throw InputRefused(problem);
-        case ParseOutcome::Ok:
-            break;
-    }
+    const std::optional<json> found = loadOptionalJsonInput(path);
+    if (!found) return;
+    const json& file = *found;
     try {
         if (!file.is_object()) throw InputError("the top level must be a JSON object");
         const uint64_t version = asUint64(requireKey(file, "version", "version"), "version");

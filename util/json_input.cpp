@@ -34,6 +34,20 @@ json loadJsonInput(const std::string& path, const char* cannotOpenPrefix) {
     return doc;
 }
 
+std::optional<json> loadOptionalJsonInput(const std::string& path) {
+    json doc;
+    std::string problem;
+    switch (parseJsonFile(path, doc, problem)) {
+        case ParseOutcome::CannotOpen:
+            return std::nullopt;
+        case ParseOutcome::Malformed:
+            throw InputRefused(problem);
+        case ParseOutcome::Ok:
+            break;
+    }
+    return doc;
+}
+
 std::string inputErrorText(const std::string& path, const std::string& what) {
     return "Error in " + path + ": " + what;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -23,6 +24,10 @@ ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& prob
 // parseJsonFile for a file the run cannot do without. Throws InputRefused with the parse
 // problem, or with cannotOpenPrefix + path when the file cannot be opened.
 json loadJsonInput(const std::string& path, const char* cannotOpenPrefix);
+
+// parseJsonFile for a file the run can do without: nullopt when it cannot be opened; a
+// malformed one throws InputRefused with the parse problem.
+std::optional<json> loadOptionalJsonInput(const std::string& path);
 
 // The loader-style message for a value problem: "Error in PATH: WHAT".
 std::string inputErrorText(const std::string& path, const std::string& what);
