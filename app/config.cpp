@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <type_traits>
 #include <variant>
+#include <vector>
 #include <unistd.h>
 
 #include "core/cells.h"
@@ -129,6 +130,32 @@ double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension) {
     const double cells = static_cast<double>(cellsPerDimension) * static_cast<double>(cellsPerDimension) *
                          static_cast<double>(cellsPerDimension);
     return perParticle * static_cast<double>(numMolecules) + sizeof(Cell) * cells;
+}
+
+static double windowCollisions(uint64_t after, uint64_t until, uint64_t budget) {
+    const uint64_t end = std::min(until, budget);
+    return end > after ? static_cast<double>(end - after) : 0.0;
+}
+
+std::vector<std::pair<std::string, double>> estimatedOutputBytes(const SimulationConfig& c) {
+    const double budget = static_cast<double>(c.max_collision_count);
+    const double n = static_cast<double>(c.num_molecules);
+    const double d = sizeof(double);
+    std::vector<std::pair<std::string, double>> sizes;
+    const auto add = [&](const char* what, bool on, double bytes) {
+        if (on && bytes > 0.0) sizes.emplace_back(what, bytes);
+    };
+    add("state.bin", c.log_state && c.save_particles_state_every > 0,
+        (budget / static_cast<double>(std::max<uint64_t>(c.save_particles_state_every, 1)) + 1.0) * d * (1.0 + 6.0 * n));
+    add("collision_angle.bin", c.sample_collision_angle,
+        6 * d * windowCollisions(c.sample_collision_angle_after, c.sample_collision_angle_until, c.max_collision_count));
+    add("pca.bin", c.sample_pca, 4 * d * windowCollisions(c.sample_pca_after, c.sample_pca_until, c.max_collision_count));
+    add("free/", c.log_free_path, 4 * d * budget);               // path and time of both partners
+    add("velocity/ (collision velocities)", c.log_collision_velocity, 5 * d * budget);
+    add("velocity/ (velocity samples)", c.log_velocity, 2 * d * budget);  // vx and vz of N particles every N
+    add("animation_entries.json", c.log_animation, 4000.0 * budget);     // a few events of about 1 kB each
+    add("thermo.csv", c.log_thermo, 400.0 * budget / static_cast<double>(std::max<uint64_t>(c.thermo_every, 1)));
+    return sizes;
 }
 
 // A mistyped num_molecules or cells_per_dimension must be refused before the arrays are
@@ -305,17 +332,61 @@ static void readConfig(const json& doc) {
     if (std::string problem = intervalsProblem(c, false); !problem.empty()) throw InputError(problem);
 }
 
-void readConfigFile(const std::string& path) {
-    const json doc = loadJsonInput(path, "Cannot open configuration file: ");
+json readConfigFile(const std::string& path) {
+    json doc = loadJsonInput(path, "Cannot open configuration file: ");
     try {
         readConfig(doc);
     } catch (const InputError& e) {
         refuseInput(path, e.what());
     }
+    return doc;
+}
+
+// Edits needed to turn a into b (insertions, deletions, substitutions, swaps of neighbours).
+static size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+std::string nearestConfigKey(const std::string& name) {
+    std::string nearest;
+    size_t best = name.size() / 3 + 2;  // beyond this it is another word, not a typo
+    for (const ConfigKey& key : configKeys()) {
+        const size_t distance = editDistance(name, key.name);
+        if (distance < best) {
+            best = distance;
+            nearest = key.name;
+        }
+    }
+    return nearest;
+}
+
+std::string unknownKeyText(const std::string& name) {
+    const std::string nearest = nearestConfigKey(name);
+    return "key \"" + name + "\" is not known" + (nearest.empty() ? "" : "; did you mean \"" + nearest + "\"?");
+}
+
+// A mistyped key is otherwise ignored without a word, and the run goes on with the default.
+static void warnOfUnknownKeys(const json& doc, const std::string& path) {
+    for (const auto& [name, value] : doc.items()) {
+        const bool known = std::any_of(configKeys().begin(), configKeys().end(),
+                                       [&](const ConfigKey& key) { return name == key.name; });
+        if (!known) std::cerr << "Warning: " << path << ": " << unknownKeyText(name) << " It is ignored.\n";
+    }
 }
 
 void loadConfig() {
     std::cout << BLUE << "Loading config.json...";
-    readConfigFile(solutionFolder + "/config.json");
+    const std::string path = solutionFolder + "/config.json";
+    const json doc = readConfigFile(path);
     std::cout << BLUE << " Done.\n";
+    warnOfUnknownKeys(doc, path);
 }

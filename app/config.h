@@ -5,7 +5,9 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "core/simulation_config.h"
 #include "util/json_input.h"
@@ -62,13 +64,22 @@ void runKeyRule(const ConfigKey& key, SimulationConfig& c);
 // non-zero gravity without z walls, which ends the run like a physics failure.
 void loadConfig();
 
-// loadConfig without its console lines.
-void readConfigFile(const std::string& path);
+// loadConfig without its console lines; returns the file's document.
+json readConfigFile(const std::string& path);
+
+// The known key nearest to a mistyped one, or an empty string when none is near.
+std::string nearestConfigKey(const std::string& name);
+// 'key "NAME" is not known', with the nearest known key when there is one.
+std::string unknownKeyText(const std::string& name);
 
 // The memory that num_molecules particles on a grid of cells_per_dimension^3 cells need,
 // in bytes (particle arrays, event queue, cell lists): a lower bound, for refusing absurd
 // sizes before anything is allocated.
 double estimatedRunMemory(int64_t numMolecules, int64_t cellsPerDimension);
+
+// What the outputs of a whole run will take on disk, by file, in bytes: an estimate from the
+// cadences and the collision budget (the animation log counted at a few kB per collision).
+std::vector<std::pair<std::string, double>> estimatedOutputBytes(const SimulationConfig& c);
 
 // An empty string when every collision interval that the run will use is at least 1 (the
 // schedule divides by them); otherwise the complaint about the first that is not.

@@ -56,10 +56,32 @@ void loadInputs() {
     refuseUnfittingSnapshotBuffer();
 }
 
+const char* programVersion() { return HARDGAS_VERSION; }
+
+static void printHelp(const char* program) {
+    std::cout << "Usage: " << program << " <solutionFolder>\n\n"
+              << "Simulates a gas of hard spheres by event-driven molecular dynamics. The folder holds\n"
+              << "config.json, particles_config.json and particles_init.json (a fresh run, \"mode\": \"init\")\n"
+              << "or the last_state.json of an earlier run (any other mode continues it); every output\n"
+              << "is written there. Make a folder with hardgas-init; steer a running simulation with\n"
+              << "alter.json in the folder. The README describes every key and file.\n\n"
+              << "  -h, --help     this text\n"
+              << "  --version      the version\n";
+}
+
 int runProgram(int argc, char** argv) {
     if (argc < 2) {
         std::cerr << "Usage: " << argv[0] << " <solutionFolder>\n";
         return 1;
+    }
+    const std::string first = argv[1];
+    if (first == "-h" || first == "--help") {
+        printHelp(argv[0]);
+        return 0;
+    }
+    if (first == "--version") {
+        std::cout << "hardgas " << programVersion() << "\n";
+        return 0;
     }
     solutionFolder = argv[1];
     loadInputs();

@@ -11,3 +11,6 @@ void loadInputs();
 // Every subsystem back to its state at program start; for tests and harnesses that run the
 // loaders or the engine many times in one process.
 void resetProgramState();
+
+// The program's version, as --version prints it.
+const char* programVersion();

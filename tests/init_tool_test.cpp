@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cmath>
 
 #include "tests/support.h"
 
 using namespace testing_support;
+namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
@@ -55,7 +58,9 @@ TEST(InitToolTest, DefaultsFitTheBudgetAndArePrinted) {
     const RunResult init = runCommand({HARDGAS_INIT_BINARY, dir.path, "-n", "200", "-p", "0.1", "--max-collisions", "20000"});
     ASSERT_EQ(init.status, 0) << init.err;
     EXPECT_NE(init.out.find("Snapshots: save_particles_state_every = 200 collisions (about 101 snapshots, 0.97 MB in state.bin)\n"
-                            "Height profiles: stats_after = 2000, stats_every = 200 collisions\n"),
+                            "Height profiles: stats_after = 2000, stats_every = 200 collisions\n"
+                            "Change any of them with --set KEY=VALUE.\n"
+                            "Disk: about 1.01 MB of outputs for the budget (state.bin 0.97 MB, thermo.csv 0.04 MB)\n"),
               std::string::npos)
         << init.out;
     ASSERT_EQ(runHardgas(dir.path).status, 0);
@@ -70,6 +75,12 @@ TEST(InitToolTest, UnusableOptionsAreRefusedWithStatusOne) {
         {{"-n", "10", "-p", "0.1", "-g", "9.8"}, "hardgas-init: gravity needs reflective or diffusive z walls\n"},
         {{"-n", "1000", "-p", "0.6"}, "do not fit on a lattice"},
         {{"-n", "10", "-p", "0.1", "--max-collisions", "0"}, "hardgas-init: --max-collisions must be at least 1 (leave it out for ten per particle)\n"},
+        {{"-n", "10", "-p", "0.1", "--set", "stats_evry=3"}, "hardgas-init: --set key \"stats_evry\" is not known; did you mean \"stats_every\"?\n"},
+        {{"-n", "10", "-p", "0.1", "--set", "colour=3"}, "hardgas-init: --set key \"colour\" is not known\n"},
+        {{"-n", "10", "-p", "0.1", "--set", "log_state=1"}, "hardgas-init: --set key \"log_state\": type must be boolean, but is number\n"},
+        {{"-n", "10", "-p", "0.1", "--set", "profile_num_bins=0"}, "hardgas-init: --set key \"profile_num_bins\" must be at least 1, but is 0\n"},
+        {{"-n", "40000", "-p", "0.1", "--max-collisions", "100000000", "--set", "save_particles_state_every=1000"},
+         "hardgas-init: the outputs would take about 192 GB on disk, more than 10 GB: lower the cadences or the budget, or pass --force\n"},
     };
     for (const auto& [options, message] : cases) {
         std::vector<std::string> args{HARDGAS_INIT_BINARY, dir.path};
@@ -77,6 +88,7 @@ TEST(InitToolTest, UnusableOptionsAreRefusedWithStatusOne) {
         const RunResult r = runCommand(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir.path + "/config.json")) << message;
     }
 }
 

@@ -77,6 +77,10 @@ TEST(RunTest, UnusualEndings) {
     const RunResult usage = runCommand({HARDGAS_BINARY});
     EXPECT_EQ(usage.status, 1);
     EXPECT_EQ(usage.err, std::string("Usage: ") + HARDGAS_BINARY + " <solutionFolder>\n");
+    const RunResult version = runCommand({HARDGAS_BINARY, "--version"}), help = runCommand({HARDGAS_BINARY, "--help"});
+    EXPECT_EQ(std::make_tuple(version.status, version.out.starts_with("hardgas "), help.status, help.err),
+              std::make_tuple(0, true, 0, std::string()));
+    EXPECT_TRUE(help.out.starts_with(std::string("Usage: ") + HARDGAS_BINARY + " <solutionFolder>\n")) << help.out;
 
     struct Case {
         const char* name;
@@ -112,6 +116,8 @@ TEST(RunTest, UnusualEndings) {
          "/alter.json still asks for a stop (\"stop\": true): this run will stop when it first reads the file, at the "
          "next collision count divisible by check_alter_every (1000000); remove the key or set it to false to run on.\n",
          "species a starts"},
+        {"a mistyped key in config.json", [](const TempDir& d) { setConfigKeys(d.path, {{"stats_evry", 5}}); }, 0, "",
+         "/config.json: key \"stats_evry\" is not known; did you mean \"stats_every\"? It is ignored.\n", "stop"},
         {"alter.json without a stop", [](const TempDir& d) { writeFile(d.file("alter.json"), R"({"stop": false})"); }, 0,
          "", ""},
         {"species a away from the thermostat's energy", [](const TempDir& d) { thermostatAt(d, 276.0); }, 0, "",

@@ -267,6 +267,10 @@ class PackageTest(SmallRunCase):
         self.assertEqual(result["ok"], [True, True, True])
         self.assertEqual(result["units"]["scattering_angle"], "rad")
         self.assertEqual(result["columns"], ["diameter", "mass", "species"])
+        version = subprocess.run([python, "-c", "import hardgas; print(hardgas.__version__)"], cwd=self.tmp,
+                                 capture_output=True, text=True, check=True).stdout
+        program = subprocess.run([OPTIONS.hardgas, "--version"], capture_output=True, text=True, check=True).stdout
+        self.assertEqual(program, "hardgas " + version, "the package and the program carry one version")
 
 
 def main():

@@ -1,10 +1,54 @@
 // hardgas-init: writes the three input files of a valid starting state into a folder.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
+#include "app/config.h"
 #include "tools/init/initial_system.h"
+
+// A mistyped key or a value of the wrong type or range would otherwise surface only when
+// hardgas refuses the folder, or, for an unknown key, never: the run would use the default.
+static void checkSetting(const std::string& name, const nlohmann::json& value) {
+    const auto keys = configKeys();
+    const auto key = std::find_if(keys.begin(), keys.end(), [&](const ConfigKey& k) { return name == k.name; });
+    if (key == keys.end()) throw std::invalid_argument("--set " + unknownKeyText(name));
+    SimulationConfig scratch;
+    try {
+        readConfigKey(nlohmann::json{{name, value}}, *key, scratch);
+    } catch (const InputError& e) {
+        throw std::invalid_argument(std::string("--set ") + e.what());
+    }
+}
+
+// More than this on disk is refused without --force: a cadence meant for a short test run,
+// given a production budget, fills a disk overnight.
+static constexpr double DISK_LIMIT = 10e9;
+
+static std::string sizeText(double bytes) {
+    std::ostringstream text;
+    text << std::setprecision(3) << (bytes >= 1e9 ? bytes / 1e9 : bytes / 1e6) << (bytes >= 1e9 ? " GB" : " MB");
+    return text.str();
+}
+
+// The run's outputs for the whole budget, as the key table reads the config.json to be
+// written: the total and a line that names the files.
+static std::pair<double, std::string> diskEstimate(const nlohmann::json& doc) {
+    SimulationConfig c;
+    for (const ConfigKey& key : configKeys()) readConfigKey(doc, key, c);
+    if (!doc.contains("save_particles_state_every")) c.save_particles_state_every = std::max(c.num_molecules / 20, 1);
+    if (!doc.contains("thermo_every")) c.thermo_every = static_cast<uint64_t>(c.num_molecules);
+    double total = 0.0;
+    std::string parts;
+    for (const auto& [file, bytes] : estimatedOutputBytes(c)) {
+        total += bytes;
+        parts += (parts.empty() ? "" : ", ") + file + " " + sizeText(bytes);
+    }
+    return {total, "Disk: about " + sizeText(total) + " of outputs for the budget" +
+                       (parts.empty() ? "" : " (" + parts + ")")};
+}
 
 // The cadences that decide how much the run writes and what it samples, as the run will use
 // them (a --set may have replaced the defaults), so that a budget's consequences are seen
@@ -50,6 +94,8 @@ int main(int argc, char** argv) {
     app.add_option("--seed", o.seed, "Seed of the random placement and velocities")->capture_default_str();
     auto* budget = app.add_option("--max-collisions", o.maxCollisions, "Collision budget (default: ten per particle)");
     app.add_option("--set", settings, "Further config.json key, as KEY=JSON (repeatable), e.g. --set log_state=false");
+    bool force = false;
+    app.add_flag("--force", force, "Write the folder even when its outputs would take more than 10 GB");
 
     try {
         app.parse(argc, argv);
@@ -73,14 +119,21 @@ int main(int argc, char** argv) {
             } catch (const nlohmann::json::exception&) {
                 value = setting.substr(eq + 1);  // a bare word is taken as a string
             }
+            checkSetting(setting.substr(0, eq), value);
             o.extraConfig[setting.substr(0, eq)] = value;
         }
         const InitialSystem system = buildInitialSystem(o);
+        const auto [diskBytes, diskLine] = diskEstimate(system.config);
+        if (diskBytes > DISK_LIMIT && !force) {
+            throw std::invalid_argument("the outputs would take about " + sizeText(diskBytes) +
+                                        " on disk, more than 10 GB: lower the cadences or the budget, or pass --force");
+        }
         writeSolutionFolder(system, folder);
         std::cout << "Wrote " << o.particles << " particles in a box of " << system.config["domain_size"].get<double>()
                   << " m with " << system.config["cells_per_dimension"].get<int>() << " cells per axis to " << folder
                   << "\n";
         printSchedule(system.config);
+        std::cout << diskLine << "\n";
     } catch (const std::exception& e) {
         std::cerr << "hardgas-init: " << e.what() << "\n";
         return 1;
