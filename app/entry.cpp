@@ -7,6 +7,7 @@
 #include "app/initial_state.h"
 #include "app/particle_config.h"
 #include "app/run.h"
+#include "app/schedule.h"
 #include "core/cells.h"
 #include "core/events.h"
 #include "core/observer.h"
@@ -41,6 +42,7 @@ void resetProgramState() {
     resetRandomGenerator();
     resetAlterations();
     resetAnimationLog();
+    resetProgressState();
 }
 
 void loadInputs() {

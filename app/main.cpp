@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -13,6 +14,7 @@ static void endColour() { std::cout << RESET << std::flush; }
 // The one place where errors end the program: each with its message on its stream and
 // status 1, never with an abort.
 int main(int argc, char** argv) {
+    if (const char* noColour = std::getenv("NO_COLOR"); noColour != nullptr && *noColour != '\0') disableColours();
     try {
         return runProgram(argc, argv);
     } catch (const FatalError& e) {

@@ -265,6 +265,7 @@ int runSimulation() {
     for (int32_t p = 0; p < particleCount(); ++p) predictNextEvent(p);
     std::cout << BLUE << " Done.\n" << RESET;
     if (config.log_thermo) startThermoInterval();
+    startProgressClock();
 
     if (sim.simulationTime > 0) {
         std::cout << RED << "Starting at RUNTIME: " << sim.simulationTime << " with " << sim.collisionCount

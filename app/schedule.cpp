@@ -1,6 +1,11 @@
 #include "app/schedule.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include <unistd.h>
 #include <iostream>
 
 #include "core/events.h"
@@ -15,6 +20,44 @@
 #include "stats/velocity_logs.h"
 #include "util/file_output.h"
 #include "util/format.h"
+
+ProgressState progressState;
+
+void resetProgressState() { progressState = ProgressState{}; }
+
+static double wallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void startProgressClock() {
+    progressState.onTerminal = isatty(STDOUT_FILENO) == 1;
+    progressState.wallStart = wallSeconds();
+    progressState.collisionsAtStart = sim.collisionCount;
+}
+
+static std::string durationText(double seconds) {
+    char text[32];
+    if (seconds < 120) {
+        std::snprintf(text, sizeof text, "%.0f s", seconds);
+    } else if (seconds < 7200) {
+        std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
+    }
+    return text;
+}
+
+// Collisions per wall second over this run, the simulated time and the time left to the budget.
+static void writeRunRate(uint64_t c) {
+    const double elapsed = wallSeconds() - progressState.wallStart;
+    const double done = static_cast<double>(c - progressState.collisionsAtStart);
+    if (!(elapsed > 0.0) || done <= 0.0) return;
+    const double rate = done / elapsed;
+    const double left = static_cast<double>(config.max_collision_count - std::min(c, config.max_collision_count)) / rate;
+    char text[96];
+    std::snprintf(text, sizeof text, "  %.3g collisions/s  t = %.4g s  ", rate, sim.simulationTime);
+    std::cout << GRAY << text << durationText(left) << " left" << RESET << std::flush;
+}
 
 static bool inWindow(uint64_t c, uint64_t after, uint64_t until) { return after < c && c <= until; }
 
@@ -59,6 +102,7 @@ void afterCollision(const CollisionRecord& record) {
         std::cout << eraseLine << GRAY << "Collisions done: " << YELLOW << formatThousands(c) << RESET
                   << std::flush;
         if (multiSpecies && seriesBuffers.speciesSampleCount > 0) writeTemperatureFigure();
+        if (progressState.onTerminal) writeRunRate(c);
     }
 
     if (cfg.log_state) {

@@ -3,6 +3,20 @@
 // place and in its fixed order. Only carried-out collisions drive it; the engine calls it
 // through its collision hook, before either particle is predicted again.
 
+#include <cstdint>
+
 #include "core/collision.h"
 
 void afterCollision(const CollisionRecord& record);
+
+// Wall-clock figures for the progress line; shown only when standard output is a terminal,
+// so that a log file holds the same bytes whatever the machine's speed.
+struct ProgressState {
+    bool onTerminal = false;
+    double wallStart = 0.0;  // s, steady clock
+    uint64_t collisionsAtStart = 0;
+};
+extern ProgressState progressState;
+void resetProgressState();
+// At the start of the event loop.
+void startProgressClock();

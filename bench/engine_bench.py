@@ -9,7 +9,8 @@ the budget over the difference of the two wall times, so loading, cell building,
 predictions and the final save are not counted. Peak memory is the largest resident set of
 any of the runs, loading included.
 
---sampling switches every statistics output on at its default intervals; --restart-saves
+--sampling switches every statistics output on at its default intervals; --thermo keeps the
+thermo table at its default (a row every N collisions), which is otherwise off; --restart-saves
 writes last_state.json every 500,000 collisions (its default), which also drains the
 free-path and collision-velocity samples to their files.
 """
@@ -65,13 +66,15 @@ def fastest(binary_args, folder, repeat):
     return min(t for t, _ in runs), max(m for _, m in runs)
 
 
-def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves):
+def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves, thermo):
     folder = os.path.join(workdir, f"n{n}_phi{phi}")
     equilibrated = EQUILIBRATION_PER_PARTICLE * n
     quiet = ["--set", "log_state=false", "--set", "collision_progress_every=1000000000",
              "--set", "check_alter_every=2147483647"]
     if not restart_saves:
         quiet += ["--set", "save_last_state_every=2147483647"]
+    if not thermo:
+        quiet += ["--set", "log_thermo=false"]
     if sampling:
         quiet += [option for key in SAMPLING for option in ("--set", key)]
     subprocess.run([os.path.join(build, "hardgas-init"), folder, "-n", str(n), "-p", str(phi), "--seed", "1",
@@ -101,6 +104,7 @@ def main():
                         help="measure only this system (repeatable), for example 32000:0.3")
     parser.add_argument("--sampling", action="store_true",
                         help="with every statistics output on at its default intervals")
+    parser.add_argument("--thermo", action="store_true", help="with the thermo table at its default interval")
     args = parser.parse_args()
     systems = [s for s in SYSTEMS if s[0] == 4000] if args.quick else SYSTEMS
     if args.system:
@@ -110,7 +114,7 @@ def main():
         for n, phi in systems:
             budget = args.collisions or (200_000 if args.quick else max(3_000_000, 10 * n))
             rate, per_particle = measure(args.build, n, phi, budget, workdir, args.repeat, args.sampling,
-                                         args.restart_saves)
+                                         args.restart_saves, args.thermo)
             target = TARGETS.get((n, phi))
             target_text = f"{target:,}" if target else "-"
             print(f"{n:>8,} {phi:>5} {rate:>14,.0f} {target_text:>10} {per_particle:>16,.0f}", flush=True)

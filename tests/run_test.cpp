@@ -141,6 +141,25 @@ TEST(RunTest, UnusualEndings) {
     }
 }
 
+// Off a terminal the console is the same bytes on any machine; on one the progress line also
+// tells the rate and the time left. NO_COLOR takes every colour out.
+TEST(RunTest, ConsoleFollowsTheTerminalAndNoColor) {
+    TempDir dir;
+    makeBusyRun(dir.path, 200);
+    setConfigKeys(dir.path, {{"collision_progress_every", 50}});
+    const RunResult plain = runHardgas(dir.path);
+    const RunResult terminal = runCommand({"script", "-qec", std::string(HARDGAS_BINARY) + " '" + dir.path + "'", "/dev/null"});
+    setenv("NO_COLOR", "1", 1);
+    const RunResult uncoloured = runHardgas(dir.path);
+    unsetenv("NO_COLOR");
+    EXPECT_EQ(std::make_tuple(plain.status, terminal.status, uncoloured.status), std::make_tuple(0, 0, 0));
+    EXPECT_EQ(plain.out.find(" left"), std::string::npos);
+    EXPECT_NE(terminal.out.find(" collisions/s  t = "), std::string::npos) << terminal.out;
+    EXPECT_NE(plain.out.find("\033["), std::string::npos);
+    EXPECT_EQ(uncoloured.out.find("\033["), std::string::npos);
+    EXPECT_NE(uncoloured.out.find("Collisions done: 200"), std::string::npos);
+}
+
 // Every binary output under the folder, and state.json, by path.
 std::map<std::string, std::string> appendedOutputs(const std::string& folder) {
     std::map<std::string, std::string> found;

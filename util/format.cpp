@@ -1,6 +1,7 @@
 #include "util/format.h"
 
 #include <charconv>
+#include <initializer_list>
 
 std::string formatThousands(uint64_t count) {
     const std::string digits = std::to_string(count);
@@ -17,4 +18,8 @@ std::string shortestNumber(double value) {
     char text[32];
     const auto result = std::to_chars(text, text + sizeof(text), value);
     return std::string(text, result.ptr);
+}
+
+void disableColours() {
+    for (const char** colour : {&RESET, &RED, &GREEN, &YELLOW, &GRAY, &BLUE}) *colour = "";
 }

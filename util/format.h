@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr const char* RESET = "\033[0m";
-inline constexpr const char* RED = "\033[31m";
-inline constexpr const char* GREEN = "\033[32m";
-inline constexpr const char* YELLOW = "\033[33m";
-inline constexpr const char* GRAY = "\033[90m";
-inline constexpr const char* BLUE = "\033[94m";
+inline const char* RESET = "\033[0m";
+inline const char* RED = "\033[31m";
+inline const char* GREEN = "\033[32m";
+inline const char* YELLOW = "\033[33m";
+inline const char* GRAY = "\033[90m";
+inline const char* BLUE = "\033[94m";
+
+// Every colour becomes the empty string, as users who set NO_COLOR expect (no-color.org).
+void disableColours();
 
 // Written in front of a progress text that replaces the previous one on the same line.
 inline const std::string eraseLine(120, '\b');
