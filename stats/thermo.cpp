@@ -32,43 +32,59 @@ struct GasState {
     std::vector<double> speciesTemperature;
 };
 
+// One pass over the particles; the energies relative to the mean velocity V follow from the
+// sums: sum 1/2 m (v - V)^2 = K - V . P + 1/2 M V^2, per species as for the gas. Without
+// gravity velocities do not change between events, so nothing is projected.
 static GasState gasState() {
     GasState s;
     const int32_t n = particleCount();
-    const int32_t species = speciesCount();
-    std::vector<double> speciesMomentum2(static_cast<size_t>(species), 0.0);
-    s.speciesKinetic.assign(static_cast<size_t>(species), 0.0);
-    std::vector<int32_t> counts(static_cast<size_t>(species), 0);
-    std::vector<Vec3> velocity(static_cast<size_t>(n));
+    const auto species = static_cast<size_t>(speciesCount());
+    std::vector<double> speciesMass(species, 0.0);
+    std::vector<Vec3> speciesMomentum(species, Vec3{0.0, 0.0, 0.0});
+    std::vector<int32_t> counts(species, 0);
+    s.speciesKinetic.assign(species, 0.0);
+    const bool gravity = config.g != 0.0;
     for (int32_t p = 0; p < n; ++p) {
         const auto up = static_cast<size_t>(p);
-        const ProjectedState now = projectToNow(p);
-        const double m = sim.mass[up];
-        velocity[up] = now.velocity;
-        s.kinetic += 0.5 * m * dot(now.velocity, now.velocity);
-        s.potential += m * config.g * now.position.z;
-        s.mass += m;
-        s.momentum[0] += m * now.velocity.x;
-        s.momentum[1] += m * now.velocity.y;
-        s.momentum[2] += m * now.velocity.z;
-        counts[static_cast<size_t>(sim.species[up])] += 1;
+        const ParticleMotion& m = sim.motion[up];
+        Vec3 v{m.velX, m.velY, m.velZ};
+        if (gravity) {
+            const ProjectedState now = projectToNow(p);
+            v = now.velocity;
+            s.potential += sim.mass[up] * config.g * now.position.z;
+        }
+        const double mass = sim.mass[up];
+        const auto k = static_cast<size_t>(sim.species[up]);
+        s.speciesKinetic[k] += 0.5 * mass * dot(v, v);
+        speciesMomentum[k].x += mass * v.x;
+        speciesMomentum[k].y += mass * v.y;
+        speciesMomentum[k].z += mass * v.z;
+        speciesMass[k] += mass;
+        counts[k] += 1;
     }
+    Vec3 momentum{0.0, 0.0, 0.0};
+    for (size_t k = 0; k < species; ++k) {
+        s.kinetic += s.speciesKinetic[k];
+        momentum.x += speciesMomentum[k].x;
+        momentum.y += speciesMomentum[k].y;
+        momentum.z += speciesMomentum[k].z;
+        s.mass += speciesMass[k];
+    }
+    s.momentum[0] = momentum.x;
+    s.momentum[1] = momentum.y;
+    s.momentum[2] = momentum.z;
     const bool conserved = momentumConserved();
-    const Vec3 mean = conserved ? Vec3{s.momentum[0] / s.mass, s.momentum[1] / s.mass, s.momentum[2] / s.mass}
+    const Vec3 mean = conserved ? Vec3{momentum.x / s.mass, momentum.y / s.mass, momentum.z / s.mass}
                                 : Vec3{0.0, 0.0, 0.0};
-    for (int32_t p = 0; p < n; ++p) {
-        const auto up = static_cast<size_t>(p);
-        const Vec3 v = velocity[up] - mean;
-        s.speciesKinetic[static_cast<size_t>(sim.species[up])] += 0.5 * sim.mass[up] * dot(v, v);
-    }
     double thermal = 0.0;
-    for (double k : s.speciesKinetic) thermal += k;
+    for (size_t k = 0; k < species; ++k) {
+        s.speciesKinetic[k] += -dot(mean, speciesMomentum[k]) + 0.5 * speciesMass[k] * dot(mean, mean);
+        thermal += s.speciesKinetic[k];
+    }
     const double freedom = 3.0 * n - (conserved ? 3.0 : 0.0);
     s.temperature = freedom > 0 ? 2.0 * thermal / (freedom * BOLTZMANN) : 0.0;
-    for (int32_t k = 0; k < species; ++k) {
-        const auto uk = static_cast<size_t>(k);
-        s.speciesTemperature.push_back(counts[uk] > 0 ? 2.0 * s.speciesKinetic[uk] / (3.0 * counts[uk] * BOLTZMANN)
-                                                      : 0.0);
+    for (size_t k = 0; k < species; ++k) {
+        s.speciesTemperature.push_back(counts[k] > 0 ? 2.0 * s.speciesKinetic[k] / (3.0 * counts[k] * BOLTZMANN) : 0.0);
     }
     return s;
 }
