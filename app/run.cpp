@@ -14,6 +14,7 @@
 
 #include "app/alterations.h"
 #include "app/schedule.h"
+#include "app/summary.h"
 #include "core/cells.h"
 #include "core/check.h"
 #include "core/collision.h"
@@ -136,6 +137,7 @@ static void writeEndOfRunFiles() {
     if (config.sample_scattering_angle) saveAngleHistograms();
     saveEnergyProfiles();
     if (config.log_animation) writeAnimationLog();
+    writeRunSummary();
 #ifndef NDEBUG
     if (std::string problem = checkSystem(); !problem.empty()) fatalError("Inconsistent system: " + problem);
 #endif

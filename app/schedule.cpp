@@ -33,7 +33,10 @@ void startProgressClock() {
     progressState.onTerminal = isatty(STDOUT_FILENO) == 1;
     progressState.wallStart = wallSeconds();
     progressState.collisionsAtStart = sim.collisionCount;
+    progressState.timeAtStart = sim.simulationTime;
 }
+
+double progressWallSeconds() { return wallSeconds() - progressState.wallStart; }
 
 static std::string durationText(double seconds) {
     char text[32];
@@ -49,7 +52,7 @@ static std::string durationText(double seconds) {
 
 // Collisions per wall second over this run, the simulated time and the time left to the budget.
 static void writeRunRate(uint64_t c) {
-    const double elapsed = wallSeconds() - progressState.wallStart;
+    const double elapsed = progressWallSeconds();
     const double done = static_cast<double>(c - progressState.collisionsAtStart);
     if (!(elapsed > 0.0) || done <= 0.0) return;
     const double rate = done / elapsed;

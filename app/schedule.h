@@ -15,8 +15,11 @@ struct ProgressState {
     bool onTerminal = false;
     double wallStart = 0.0;  // s, steady clock
     uint64_t collisionsAtStart = 0;
+    double timeAtStart = 0.0;  // the simulation clock
 };
 extern ProgressState progressState;
 void resetProgressState();
 // At the start of the event loop.
 void startProgressClock();
+// Wall seconds since then.
+double progressWallSeconds();

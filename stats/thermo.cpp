@@ -1,5 +1,6 @@
 #include "stats/thermo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -202,7 +203,40 @@ std::vector<double> thermoRow() {
         }
     }
     startInterval(s.temperature);
+    thermo.runRows.push_back(row);
     return row;
+}
+
+double gasTemperature() { return gasState().temperature; }
+
+std::vector<ColumnMean> thermoRunMeans() {
+    std::vector<ColumnMean> means;
+    const std::vector<std::vector<double>>& rows = thermo.runRows;
+    if (rows.empty()) return means;
+    std::vector<std::string> names;
+    const std::string header = thermoHeader();
+    for (size_t start = 0, comma; start <= header.size(); start = comma + 1) {
+        comma = header.find(',', start);
+        if (comma == std::string::npos) comma = header.size();
+        names.push_back(header.substr(start, comma - start));
+    }
+    const size_t blocks = rows.size() < 20 ? rows.size() : 20;
+    for (size_t column = 2; column < names.size(); ++column) {  // the count and the clock are no observables
+        double sum = 0.0, sumOfSquares = 0.0;
+        for (size_t b = 0; b < blocks; ++b) {
+            const size_t first = b * rows.size() / blocks, last = (b + 1) * rows.size() / blocks;
+            double blockSum = 0.0;
+            for (size_t r = first; r < last; ++r) blockSum += rows[r][column];
+            const double blockMean = blockSum / static_cast<double>(last - first);
+            sum += blockMean;
+            sumOfSquares += blockMean * blockMean;
+        }
+        const double n = static_cast<double>(blocks);
+        const double mean = sum / n;
+        const double variance = n > 1 ? std::max(sumOfSquares / n - mean * mean, 0.0) * n / (n - 1) : 0.0;
+        means.push_back({names[column], mean, rows.size() >= 4 ? std::sqrt(variance / n) : std::nan("")});
+    }
+    return means;
 }
 
 void appendThermoRow(const std::string& path) {

@@ -20,6 +20,8 @@ struct ThermoState {
     double wallMomentum[3] = {};    // floor, ceiling, metal plane: momentum each took, into it
     double wallHeat[2] = {};        // floor, ceiling: energy the gas gave each
     std::vector<uint64_t> pairCollisions;  // numSpecies x numSpecies, counted at [min][max]
+    // This run's rows, for the summary's means.
+    std::vector<std::vector<double>> runRows;
     // The particle of the wall event in progress, as it reached the wall.
     double wallVelZ = 0.0;
     double wallKinetic = 0.0;
@@ -42,3 +44,16 @@ std::string thermoHeader();
 std::vector<double> thermoRow();
 // Appends a row to path, after the header when the file is new or empty.
 void appendThermoRow(const std::string& path);
+
+// The temperature of the gas at the clock, as the table's T column counts it.
+double gasTemperature();
+
+// Mean of one column over this run's rows, with its standard error from the means of up to
+// 20 consecutive blocks (which outlast the correlation time of a row or two); the error is
+// NaN with fewer than 4 rows.
+struct ColumnMean {
+    std::string name;
+    double mean = 0.0;
+    double standardError = 0.0;
+};
+std::vector<ColumnMean> thermoRunMeans();

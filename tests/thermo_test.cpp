@@ -71,6 +71,16 @@ TEST(ThermoTest, VirialPressureOfADenseGasFollowsTheVirialSeries) {
     const auto [z, error] = blockMean(t.column("Z", 20));
     EXPECT_NEAR(z, 3.9838, 4 * error) << "standard error " << error;
     EXPECT_LT(error, 0.01);
+    // The summary: the same equation of state, and a collision rate that is Enskog's with the
+    // contact value of the virial series (exact for hard spheres; 2 % leaves room for the lattice start).
+    const nlohmann::json summary = readJson(dir.file("summary.json"));
+    const nlohmann::json& theory = summary["theory"];
+    EXPECT_NEAR(theory["Z (virial series)"].get<double>(), 3.98383, 1e-5);
+    EXPECT_NEAR(summary["means"]["Z"]["mean"].get<double>(), 3.9838, 4 * summary["means"]["Z"]["standard_error"].get<double>());
+    const double rate = summary["means"]["collisions per particle and second"]["mean"];
+    EXPECT_NEAR(rate / theory["Enskog collisions per particle and second"].get<double>(), 1.0, 0.02);
+    EXPECT_EQ(summary["run"]["collisions_this_run"], 200000);
+    EXPECT_TRUE(summary["timing"]["wall_seconds"].get<double>() > 0.0);
 }
 
 // Between thermal walls under gravity: the floor carries the weight of the gas besides what the
