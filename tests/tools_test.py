@@ -236,6 +236,72 @@ class PlotTest(SmallRunCase):
         self.assertIn("snapshot.png", written)
 
 
+class ExportTest(unittest.TestCase):
+    """state.bin through hardgas-export, read back with the library that owns each format. A dense periodic gas
+    with a snapshot every 5 collisions, so that no particle flies half the box between two."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="hardgas-export-")
+        cls.folder = os.path.join(cls.tmp, "run")
+        subprocess.run([OPTIONS.init, cls.folder, "-n", "108", "-p", "0.3", "--fraction-b", "0.5", "--max-collisions",
+                        "3000", "--set", "save_particles_state_every=5"], check=True, stdout=subprocess.DEVNULL)
+        run_hardgas(cls.folder)
+        cls.snaps = hio.read_state(cls.folder)
+        cls.box = hio.read_config(cls.folder)["domain_size"]
+        cls.species = hio.read_particles(cls.folder).species
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def export(self, fmt, *options):
+        out = os.path.join(self.tmp, f"out.{fmt}")
+        done = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "hardgas-export"), self.folder, "--format",
+                               fmt, "--out", out, *options], capture_output=True, text=True, timeout=300)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr, "")  # no warning about the image counters
+        return out
+
+    def test_extxyz_reads_back_with_ase(self):
+        from ase.io import read
+        frames = read(self.export("extxyz", "--frames", "10:20"), index=":")
+        self.assertEqual(len(frames), 10)
+        for k, atoms in enumerate(frames):
+            # ASE writes eight decimals: 1e-8 Angstrom, 1e-8 m/s
+            np.testing.assert_allclose(atoms.positions * 1e-10, self.snaps.frames[10 + k, :, :3], rtol=0, atol=1e-18)
+            np.testing.assert_array_equal(atoms.arrays["species_index"], self.species)
+            np.testing.assert_allclose(atoms.arrays["velocity"], self.snaps.frames[10 + k, :, 3:], rtol=0, atol=1e-8)
+            self.assertEqual(atoms.info["time"], self.snaps.times[10 + k])
+
+    def test_gsd_reads_back_with_gsd_and_its_images_unwrap_the_flights(self):
+        import gsd.hoomd
+        with gsd.hoomd.open(self.export("gsd"), "rb") as trajectory:
+            self.assertEqual(len(trajectory), len(self.snaps))
+            unwrapped = []
+            for k, frame in enumerate(trajectory):
+                self.assertEqual(list(frame.particles.typeid), list(self.species))
+                wrapped = frame.particles.position.astype(float) * 1e-9 + self.box / 2
+                np.testing.assert_allclose(wrapped, self.snaps.frames[k, :, :3], rtol=0, atol=1e-6 * self.box)
+                unwrapped.append(wrapped + frame.particles.image * self.box)
+        # Unwrapped, no particle jumps farther between two snapshots than its speed carries it; wrapped, some do.
+        unwrapped = np.array(unwrapped)
+        step = np.linalg.norm(np.diff(unwrapped, axis=0), axis=2)
+        reach = np.linalg.norm(self.snaps.frames[:, :, 3:], axis=2).max() * np.diff(self.snaps.times)[:, None]
+        self.assertTrue((step <= reach + 1e-6 * self.box).all())
+        self.assertTrue((np.linalg.norm(np.diff(self.snaps.frames[:, :, :3], axis=0), axis=2) > self.box / 2).any())
+
+    def test_lammps_dump_holds_unwrapped_positions_and_their_images(self):
+        with open(self.export("lammps", "--unwrap")) as f:
+            lines = f.read().splitlines()
+        n = len(self.species)
+        self.assertEqual(lines[:4], ["ITEM: TIMESTEP", "0", "ITEM: TIME", repr(self.snaps.times[0])])
+        last = np.array([line.split() for line in lines[-n:]], dtype=float)
+        self.assertEqual(lines[-n - 1], "ITEM: ATOMS id type radius x y z ix iy iz vx vy vz")
+        np.testing.assert_allclose(last[:, 3:6] - last[:, 6:9] * self.box, self.snaps.frames[-1, :, :3], rtol=0,
+                                   atol=1e-12 * self.box)
+        np.testing.assert_array_equal(last[:, 1], self.species + 1)
+
 class PackageTest(SmallRunCase):
     """The package installed the way the README says, with no network, into a virtual environment that sees
     Debian's numpy and pandas, and used from outside the source tree."""

@@ -7,7 +7,7 @@ packages=(
     g++ make cmake ninja-build
     nlohmann-json3-dev libgtest-dev libcli11-dev
     clang libclang-rt-14-dev
-    python3 python3-numpy python3-matplotlib python3-pandas
+    python3 python3-numpy python3-matplotlib python3-pandas python3-ase python3-gsd
     python3-venv python3-pip python3-setuptools python3-wheel
 )
 
