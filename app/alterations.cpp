@@ -95,6 +95,7 @@ bool applyAlterations() {
     if (a.resetProfiles) {
         collisionStats.logProfile.reset();
         collisionStats.linearProfile.reset();
+        for (Histogram& h : collisionStats.speciesProfiles) h.reset();
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "core/particles.h"
+#include "stats/collision_stats.h"
 #include "util/error.h"
 #include "util/file_output.h"
 #include "util/format.h"
@@ -67,6 +68,7 @@ void loadSpecies() {
         refuseInput(path, e.what());
     }
     buildSpeciesTables();
+    buildSpeciesProfiles(speciesTables.numSpecies, particleCount());
     try {
         checkCellsHoldLargestSphere();
         if (std::string problem = intervalsProblem(config, speciesTables.multiSpecies); !problem.empty()) {

@@ -100,6 +100,7 @@ void saveLastState() {
         appendAndClearArrayFile(s.freePathSamples, solutionFolder, "/free", "free_path.bin");
         appendAndClearArrayFile(s.freeTimeSamples, solutionFolder, "/free", "free_time.bin");
         appendAndClearArrayFile(s.bottomFreePathSamples, solutionFolder, "/free", "free_path_1_percent.bin");
+        saveFreePathProfiles();
     }
 }
 
@@ -216,6 +217,7 @@ void restoreLastState() {
     if (!config.reset_stats) {
         loadEnergyProfiles();
         loadAngleHistograms();
+        loadFreePathProfiles();
     }
     restoreStatesSaved();
     restoreResumeRecord();

@@ -1,11 +1,14 @@
 #include "persist/resume.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iomanip>
 #include <iostream>
 #include <stdexcept>
 
 #include "core/particles.h"
+#include "core/simulation_config.h"
+#include "stats/collision_stats.h"
 #include "util/error.h"
 #include "util/file_output.h"
 #include "util/format.h"
@@ -20,9 +23,17 @@ static std::string resumePath() { return solutionFolder + "/resume.json"; }
 
 static json currentRecord() {
     const RandomGeneratorState wall = saveRandomGenerator();
-    return {{"collision_count", sim.collisionCount},
-            {"runtime", sim.simulationTime},
-            {"wall_random", {{"engine", wall.engine}, {"normal", wall.normal}}}};
+    json record = {{"collision_count", sim.collisionCount},
+                   {"runtime", sim.simulationTime},
+                   {"wall_random", {{"engine", wall.engine}, {"normal", wall.normal}}}};
+    // Where each particle's flight in progress began, for the free-path height profiles;
+    // null where it is unknown.
+    if (config.log_free_path) {
+        json starts = json::array();
+        for (double z : collisionStats.flightStartZ) starts.push_back(std::isfinite(z) ? json(z) : json(nullptr));
+        record["flight_start_z"] = starts;
+    }
+    return record;
 }
 
 static void writeResumeFile(const json& records) {
@@ -63,6 +74,18 @@ static void restoreFromRecord(const json& record, const std::string& where) {
                                      asString(requireKey(wall, "normal", wallKey + ".normal"), wallKey + ".normal")};
     if (!restoreRandomGenerator(state)) {
         throw InputError("key \"" + wallKey + "\" does not hold a state of the thermal walls' generator");
+    }
+    const auto starts = record.find("flight_start_z");
+    std::vector<double>& flightStartZ = collisionStats.flightStartZ;
+    if (starts == record.end() || flightStartZ.empty()) return;
+    const std::string startsKey = where + ".flight_start_z";
+    if (!starts->is_array() || starts->size() != flightStartZ.size()) {
+        throw InputError("key \"" + startsKey + "\" must be an array of " + std::to_string(flightStartZ.size()) +
+                         " heights or nulls");
+    }
+    for (size_t k = 0; k < flightStartZ.size(); ++k) {
+        const json& z = (*starts)[k];
+        flightStartZ[k] = z.is_null() ? std::nan("") : asDouble(z, startsKey + "[" + std::to_string(k) + "]");
     }
 }
 

@@ -28,6 +28,27 @@ void buildAccumulators() {
     }
 }
 
+void buildSpeciesProfiles(int32_t numSpecies, int32_t numParticles) {
+    CollisionStatistics& s = collisionStats;
+    const double low = config.min_radius;
+    const double high = config.domain_size - config.min_radius;
+    const Histogram empty(low, high, config.profile_num_bins, BinType::Linear);
+    s.speciesProfiles.assign(numSpecies > 1 ? static_cast<size_t>(numSpecies) : 0, empty);
+    s.freePathProfiles.assign(static_cast<size_t>(numSpecies), empty);
+    s.freeTimeProfiles.assign(static_cast<size_t>(numSpecies), empty);
+    s.flightStartZ.assign(static_cast<size_t>(numParticles), std::nan(""));
+}
+
+// "/<stem>_a.json" for species 0 (built by appending: GCC 12 warns of a chain of + here).
+static std::string speciesFile(const char* stem, size_t species) {
+    std::string name = "/";
+    name += stem;
+    name += '_';
+    name += static_cast<char>('a' + species);
+    name += ".json";
+    return name;
+}
+
 PairKind pairKind(int32_t speciesI, int32_t speciesJ) {
     if (speciesI != speciesJ) return PairKind::Unlike;
     return speciesI == 0 ? PairKind::AA : PairKind::BB;
@@ -71,6 +92,19 @@ void recordFreePaths(const CollisionRecord& r) {
         if (r.truePathI) s.bottomFreePathSamples.push_back(r.freePathI);
         if (r.truePathJ) s.bottomFreePathSamples.push_back(r.freePathJ);
     }
+    // The flight that ends here is filed by the height it began at; the next begins here.
+    const auto file = [&](int32_t p, bool truePath, double path, double time) {
+        const auto up = static_cast<size_t>(p);
+        if (up >= s.flightStartZ.size()) return;
+        const auto species = static_cast<size_t>(sim.species[up]);
+        if (truePath) {
+            s.freePathProfiles[species].accumulate(s.flightStartZ[up], path);
+            s.freeTimeProfiles[species].accumulate(s.flightStartZ[up], time);
+        }
+        s.flightStartZ[up] = sim.motion[up].posZ;
+    };
+    file(r.i, r.truePathI, r.freePathI, r.freeTimeI);
+    file(r.j, r.truePathJ, r.freePathJ, r.freeTimeJ);
 }
 
 void sampleScatteringAngles(const CollisionRecord& r) {
@@ -113,6 +147,7 @@ void saveAngleHistograms() {
 void sampleEnergyProfiles() {
     Histogram& logProfile = collisionStats.logProfile;
     Histogram& linearProfile = collisionStats.linearProfile;
+    std::vector<Histogram>& species = collisionStats.speciesProfiles;
     const int32_t n = particleCount();
     for (int32_t p = 0; p < n; ++p) {
         const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
@@ -121,17 +156,42 @@ void sampleEnergyProfiles() {
         advanceSingleParticle(p);
         logProfile.accumulate(m.posZ, energy);
         linearProfile.accumulate(m.posZ, energy);
+        if (!species.empty()) species[static_cast<size_t>(sim.species[static_cast<size_t>(p)])].accumulate(m.posZ, energy);
     }
     logProfile.num_instances += 1;
     linearProfile.num_instances += 1;
+    for (Histogram& h : species) h.num_instances += 1;
+}
+
+static std::vector<std::pair<Histogram*, std::string>> speciesProfileFiles() {
+    std::vector<std::pair<Histogram*, std::string>> files;
+    std::vector<Histogram>& species = collisionStats.speciesProfiles;
+    for (size_t k = 0; k < species.size(); ++k) files.emplace_back(&species[k], speciesFile("linear_profile", k));
+    return files;
+}
+
+static std::vector<std::pair<Histogram*, std::string>> freePathProfileFiles() {
+    std::vector<std::pair<Histogram*, std::string>> files;
+    CollisionStatistics& s = collisionStats;
+    for (size_t k = 0; k < s.freePathProfiles.size(); ++k) {
+        files.emplace_back(&s.freePathProfiles[k], speciesFile("free_path_profile", k));
+        files.emplace_back(&s.freeTimeProfiles[k], speciesFile("free_time_profile", k));
+    }
+    return files;
 }
 
 void saveEnergyProfiles() {
     collisionStats.logProfile.saveJson(solutionFolder + "/log_profile.json");
     collisionStats.linearProfile.saveJson(solutionFolder + "/linear_profile.json");
+    for (const auto& [histogram, name] : speciesProfileFiles()) histogram->saveJson(solutionFolder + name);
 }
 
-static void loadHistograms(const std::vector<std::pair<Histogram*, const char*>>& files) {
+void saveFreePathProfiles() {
+    for (const auto& [histogram, name] : freePathProfileFiles()) histogram->saveJson(solutionFolder + name);
+}
+
+template <typename Name>
+static void loadHistograms(const std::vector<std::pair<Histogram*, Name>>& files) {
     for (const auto& [histogram, name] : files) {
         const std::string path = solutionFolder + name;
         try {
@@ -143,8 +203,11 @@ static void loadHistograms(const std::vector<std::pair<Histogram*, const char*>>
 }
 
 void loadEnergyProfiles() {
-    loadHistograms({{&collisionStats.logProfile, "/log_profile.json"},
-                    {&collisionStats.linearProfile, "/linear_profile.json"}});
+    loadHistograms(std::vector<std::pair<Histogram*, const char*>>{{&collisionStats.logProfile, "/log_profile.json"},
+                                                                    {&collisionStats.linearProfile, "/linear_profile.json"}});
+    loadHistograms(speciesProfileFiles());
 }
+
+void loadFreePathProfiles() { loadHistograms(freePathProfileFiles()); }
 
 void loadAngleHistograms() { loadHistograms(angleHistogramFiles()); }

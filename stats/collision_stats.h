@@ -17,15 +17,24 @@ struct CollisionStatistics {
     Histogram approachAB, approachAA, approachBB;
     // Written and emptied by the restart save.
     std::vector<double> freePathSamples, freeTimeSamples, bottomFreePathSamples;
+    // With several species, each species' linear height profile, sampled with the others.
+    std::vector<Histogram> speciesProfiles;
+    // By species, the free paths and free times by the height at which each flight began
+    // (counts: flights; values: their summed lengths or durations), and that height for the
+    // flight each particle is on (NaN when unknown: such a flight is left out).
+    std::vector<Histogram> freePathProfiles, freeTimeProfiles;
+    std::vector<double> flightStartZ;
 };
 
 extern CollisionStatistics collisionStats;
 
 void resetCollisionStatistics();
 
-// The ten accumulators with the ranges of the configuration; throws std::invalid_argument
-// for an impossible profile range.
+// The accumulators with the ranges of the configuration; throws std::invalid_argument for an
+// impossible profile range.
 void buildAccumulators();
+// The per-species profiles, once the species are known; the flight starts unknown.
+void buildSpeciesProfiles(int32_t numSpecies, int32_t numParticles);
 
 enum class PairKind { Unlike, AA, BB };
 PairKind pairKind(int32_t speciesI, int32_t speciesJ);
@@ -43,8 +52,11 @@ void saveAngleHistograms();
 // Energies from the stored velocities, heights after advancing everyone to the clock.
 void sampleEnergyProfiles();
 void saveEnergyProfiles();
+// The free-path height profiles of every species: free_path_profile_a.json, free_time_profile_a.json, ...
+void saveFreePathProfiles();
 // A continued run's profiles from their files. Throws InputRefused for a file it cannot use.
 void loadEnergyProfiles();
+void loadFreePathProfiles();
 // A continued run's angle histograms from their files, so that the histograms of a run
 // continued in pieces are those of one long run. Throws InputRefused like the profiles.
 void loadAngleHistograms();

@@ -191,7 +191,8 @@ class TruncationTest(SmallRunCase):
 
 class PlotTest(SmallRunCase):
     EXPECTED = {"linear_profile.png", "log_profile.png", "angles.png", "collision_angle.png", "velocity.png",
-                "collision_velocity.png", "free_path.png", "species_temperature.png", "snapshot.png"}
+                "collision_velocity.png", "free_path.png", "height_profiles_per_species.png", "species_temperature.png",
+                "snapshot.png"}
 
     def plot(self, *args):
         return subprocess.run([PLOT, *args], capture_output=True, text=True, timeout=300)

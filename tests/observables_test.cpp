@@ -1,7 +1,8 @@
-// The thermo table read back and held against theory: the compressibility factor of a dense
-// gas against the virial series, and the pressures on the floor and ceiling of a dilute column
-// against the barometric ideal gas and the weight of the gas. Tolerances are four standard
-// errors of block averages over the rows.
+// What users measure, read back: the thermo table and the summary held against theory (the
+// compressibility factor of a dense gas against the virial series, the pressures on the floor
+// and ceiling of a dilute column against the barometric ideal gas and the weight of the gas;
+// tolerances four standard errors of block averages over the rows), and the per-species and
+// free-path height profiles against the outputs they are made from.
 
 #include <gtest/gtest.h>
 
@@ -60,7 +61,7 @@ std::pair<double, double> blockMean(const std::vector<double>& x) {
     return {mean, std::sqrt((sum2 / blocks - mean * mean) / (blocks - 1))};
 }
 
-TEST(ThermoTest, VirialPressureOfADenseGasFollowsTheVirialSeries) {
+TEST(ObservablesTest, VirialPressureOfADenseGasFollowsTheVirialSeries) {
     TempDir dir;
     initFolder(dir.path, {"-n", "1000", "-p", "0.3", "--seed", "5", "--max-collisions", "200000"});
     ASSERT_EQ(runHardgas(dir.path).status, 0);
@@ -86,7 +87,7 @@ TEST(ThermoTest, VirialPressureOfADenseGasFollowsTheVirialSeries) {
 // Between thermal walls under gravity: the floor carries the weight of the gas besides what the
 // ceiling takes, and a dilute gas presses on it with n(R) k T, n the barometric density at contact.
 // Continued, the table grows under its one header line.
-TEST(ThermoTest, WallPressuresOfADiluteColumn) {
+TEST(ObservablesTest, WallPressuresOfADiluteColumn) {
     TempDir dir;
     initFolder(dir.path, {"-n", "300", "-p", "0.001", "--walls", "diffusive", "-g", "5e12", "--seed", "3",
                           "--max-collisions", "30000"});
@@ -108,6 +109,45 @@ TEST(ThermoTest, WallPressuresOfADiluteColumn) {
     EXPECT_NEAR(weight, n * m * g / (L * L), 4 * weightError);
     const auto [pressure, pressureError] = blockMean(floor);
     EXPECT_NEAR(pressure, n * k * T / (L * L * H * -std::expm1(-(L - 2 * r) / H)), 4 * pressureError);
+}
+
+nlohmann::json sumOf(const nlohmann::json& a, const nlohmann::json& b) {
+    nlohmann::json sum = a;
+    for (const char* key : {"counts", "values"}) {
+        for (size_t k = 0; k < a[key].size(); ++k) sum[key][k] = a[key][k].get<double>() + b[key][k].get<double>();
+    }
+    return sum;
+}
+
+// Two species in a column, continued once: the species' profiles add up to the whole gas's bin by
+// bin, and every free path of free/free_path.bin is filed by the height its flight began at, also
+// the flights in progress at the restart (their start heights travel in resume.json).
+TEST(ObservablesTest, SpeciesAndFreePathProfilesAccountForEverySample) {
+    TempDir dir;
+    initFolder(dir.path, {"-n", "200", "-p", "0.02", "--fraction-b", "0.5", "--mass-b", "1e-25", "--walls", "diffusive",
+                          "-g", "2e12", "--max-collisions", "10000", "--set", "log_free_path=true", "--set",
+                          "stats_after=0", "--set", "stats_every=100", "--set", "save_last_state_every=3000"});
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    setConfigKeys(dir.path, {{"mode", "continue"}, {"max_collision_count", 20000}});
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const nlohmann::json a = readJson(dir.file("linear_profile_a.json")), b = readJson(dir.file("linear_profile_b.json"));
+    const nlohmann::json all = readJson(dir.file("linear_profile.json"));
+    EXPECT_EQ(a["num_instances"], 200);
+    const nlohmann::json sum = sumOf(a, b);
+    EXPECT_EQ(sum["counts"], all["counts"]);
+    for (size_t k = 0; k < all["values"].size(); ++k) {
+        EXPECT_NEAR(sum["values"][k].get<double>(), all["values"][k].get<double>(), 1e-12 * all["values"][k].get<double>());
+    }
+    const std::vector<double> paths = readDoubles(dir.file("free/free_path.bin"));
+    const nlohmann::json filed = sumOf(readJson(dir.file("free_path_profile_a.json")), readJson(dir.file("free_path_profile_b.json")));
+    double count = 0, length = 0, expected = 0;
+    for (size_t k = 0; k < filed["counts"].size(); ++k) {
+        count += filed["counts"][k].get<double>();
+        length += filed["values"][k].get<double>();
+    }
+    for (double p : paths) expected += p;
+    EXPECT_EQ(count, static_cast<double>(paths.size()));
+    EXPECT_NEAR(length, expected, 1e-12 * expected);
 }
 
 }  // namespace
