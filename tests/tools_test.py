@@ -324,14 +324,18 @@ class PackageTest(SmallRunCase):
             "ok = [np.array_equal(a.to_numpy(), hardgas.read_collision_angles(f)),\n"
             "      np.array_equal(s[['x', 'y', 'z', 'vx', 'vy', 'vz']].to_numpy(), snaps.frames.reshape(-1, 6)),\n"
             "      np.array_equal(s['time'].to_numpy()[::snaps.frames.shape[1]], snaps.times)]\n"
+            "t = hardgas.thermo_frame(f)\n"
+            "run = hardgas.read_summary(f)['run']  # a thermo row every N collisions\n"
+            "ok.append(bool(len(t) == run['collisions'] // run['particles'] and t['collisions'].iloc[0] == run['particles']))\n"
             "print(json.dumps({'file': hardgas.__file__, 'ok': ok, 'units': a.attrs['units'],\n"
-            "                  'columns': list(hardgas.particles_frame(f).columns)}))\n")
+            "                  'columns': list(hardgas.particles_frame(f).columns), 'T': t.attrs['units']['T']}))\n")
         done = subprocess.run([python, "-c", script, self.folder], cwd=self.tmp, capture_output=True, text=True,
                               timeout=120)
         self.assertEqual(done.returncode, 0, done.stderr)
         result = json.loads(done.stdout)
         self.assertTrue(result["file"].startswith(venv), result["file"])
-        self.assertEqual(result["ok"], [True, True, True])
+        self.assertEqual(result["ok"], [True, True, True, True])
+        self.assertEqual(result["T"], "K")
         self.assertEqual(result["units"]["scattering_angle"], "rad")
         self.assertEqual(result["columns"], ["diameter", "mass", "species"])
         version = subprocess.run([python, "-c", "import hardgas; print(hardgas.__version__)"], cwd=self.tmp,

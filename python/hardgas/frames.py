@@ -7,6 +7,8 @@ that the readers of hardgas.io need nothing but numpy.
     angles.groupby(["species_i", "species_j"])["scattering_angle"].mean()
 """
 
+import os
+
 import numpy as np
 
 from . import io
@@ -76,3 +78,22 @@ def species_temperature_frame(folder):
     records = io.read_species_temperature(folder)
     columns = (("collision", "count"),) + tuple((f"temperature_{s}", "K") for s in range(records.shape[1] - 1))
     return _frame(records, columns)
+
+
+def thermo_frame(folder):
+    """thermo.csv: one row every thermo_every collisions. The column names are those of the file's header without
+    their units, which go to attrs["units"] ("T (3N-3 degrees of freedom) [K]" becomes "T", unit "K")."""
+    import re
+
+    import pandas as pd
+
+    df = pd.read_csv(os.path.join(folder, "thermo.csv"))
+    units, names = {}, []
+    for column in df.columns:
+        match = re.fullmatch(r"(.*?)(?: \((.*)\))?(?: \[(.*)\])?", column)
+        name = match.group(1)
+        names.append(name)
+        units[name] = match.group(3) or ""
+    df.columns = names
+    df.attrs["units"] = units
+    return df

@@ -314,6 +314,11 @@ def read_animation(folder):
     return read_json(_path(folder, "animation_entries.json"))
 
 
+def read_summary(folder):
+    """summary.json as a dict: "run", "means" (column -> mean, standard_error), "theory", "timing"."""
+    return read_json(_path(folder, "summary.json"))
+
+
 def existing_outputs(folder):
     """The output files of OUTPUT_FILES present in the folder, in that order."""
     return [name for name in OUTPUT_FILES if os.path.isfile(_path(folder, name))]
