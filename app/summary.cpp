@@ -47,7 +47,7 @@ std::string wallsName() {
     return config.diffusive_z ? "diffusive" : "reflective";
 }
 
-json number(double value) { return std::isfinite(value) ? json(value) : json(nullptr); }
+json finiteOrNull(double value) { return std::isfinite(value) ? json(value) : json(nullptr); }
 
 }  // namespace
 
@@ -79,7 +79,7 @@ void writeRunSummary() {
     double temperature = gasTemperature();
     double measuredZ = NAN, measuredZError = NAN;
     for (const ColumnMean& m : thermoRunMeans()) {
-        means[m.name] = {{"mean", number(m.mean)}, {"standard_error", number(m.standardError)}};
+        means[m.name] = {{"mean", finiteOrNull(m.mean)}, {"standard_error", finiteOrNull(m.standardError)}};
         if (m.name.starts_with("T (")) temperature = m.mean;
         if (m.name == "Z") {
             measuredZ = m.mean;
@@ -107,7 +107,7 @@ void writeRunSummary() {
     }
     if (config.g != 0.0) {
         json heights = json::array();
-        for (const SpeciesFigures& f : species) heights.push_back(number(BOLTZMANN * temperature / (f.mass * config.g)));
+        for (const SpeciesFigures& f : species) heights.push_back(finiteOrNull(BOLTZMANN * temperature / (f.mass * config.g)));
         theory["barometric scale height per species (m)"] = heights;
         theory["temperature used (K)"] = temperature;
     }
