@@ -324,6 +324,8 @@ class PackageTest(SmallRunCase):
             "ok = [np.array_equal(a.to_numpy(), hardgas.read_collision_angles(f)),\n"
             "      np.array_equal(s[['x', 'y', 'z', 'vx', 'vy', 'vz']].to_numpy(), snaps.frames.reshape(-1, 6)),\n"
             "      np.array_equal(s['time'].to_numpy()[::snaps.frames.shape[1]], snaps.times)]\n"
+            "v = hardgas.velocity_frame(f, 'x')\n"
+            "ok.append(bool(np.array_equal(v['vx'].to_numpy(), hardgas.read_velocity(f, 'x').reshape(-1))))\n"
             "t = hardgas.thermo_frame(f)\n"
             "run = hardgas.read_summary(f)['run']  # a thermo row every N collisions\n"
             "ok.append(bool(len(t) == run['collisions'] // run['particles'] and t['collisions'].iloc[0] == run['particles']))\n"
@@ -334,7 +336,7 @@ class PackageTest(SmallRunCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         result = json.loads(done.stdout)
         self.assertTrue(result["file"].startswith(venv), result["file"])
-        self.assertEqual(result["ok"], [True, True, True, True])
+        self.assertEqual(result["ok"], [True, True, True, True, True])
         self.assertEqual(result["T"], "K")
         self.assertEqual(result["units"]["scattering_angle"], "rad")
         self.assertEqual(result["columns"], ["diameter", "mass", "species"])

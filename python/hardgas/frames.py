@@ -97,3 +97,20 @@ def thermo_frame(folder):
     df.columns = names
     df.attrs["units"] = units
     return df
+
+
+def velocity_frame(folder, axis, species=None):
+    """velocity/velocity_<axis>.bin in long form: one row per sample and particle (of the species, when given),
+    the velocity component in m/s."""
+    samples = io.read_velocity(folder, axis, species)
+    particles = samples.shape[1] if samples.ndim == 2 else 0
+    data = np.column_stack([np.repeat(np.arange(len(samples)), particles), np.tile(np.arange(particles), len(samples)),
+                            samples.reshape(-1)])
+    return _frame(data, (("sample", "count"), ("particle", "count"), (f"v{axis}", "m/s")))
+
+
+def animation_frame(folder):
+    """animation_entries.json: one row per processed event, its keys as columns."""
+    import pandas as pd
+
+    return pd.DataFrame(io.read_animation(folder))
