@@ -13,6 +13,10 @@ any of the runs, loading included.
 thermo table at its default (a row every N collisions), which is otherwise off; --restart-saves
 writes last_state.json every 500,000 collisions (its default), which also drains the
 free-path and collision-velocity samples to their files.
+
+--peer DIR (repeatable) also times a public event-driven code on each system, in the same run right after hardgas,
+through the peer_rate.py script beside DIR (which builds and runs the variant in DIR at run lengths that take a few
+seconds each), and prints hardgas's rate over the peer's.
 """
 
 import argparse
@@ -27,6 +31,9 @@ import time
 SYSTEMS = [(4000, 0.1), (4000, 0.3), (32000, 0.1), (32000, 0.3), (256000, 0.1), (256000, 0.3)]
 TARGETS = {(4000, 0.1): 1_000_000, (4000, 0.3): 800_000, (32000, 0.3): 600_000, (256000, 0.3): 300_000}
 EQUILIBRATION_PER_PARTICLE = 3
+# The peer's run lengths in its reduced time units, (T1, T2): a few seconds each on these machines.
+PEER_RUN_LENGTHS = {(4000, 0.1): (100, 1000), (4000, 0.3): (20, 170), (4000, 0.45): (10, 80), (32000, 0.1): (20, 150),
+                    (32000, 0.3): (3, 22), (32000, 0.45): (2, 12), (256000, 0.1): (3, 20), (256000, 0.3): (0.5, 2.5)}
 # Every statistics output at its default intervals, with the height profiles sampled from
 # the start.
 SAMPLING = ["sample_scattering_angle=true", "sample_collision_angle=true", "sample_pca=true", "log_free_path=true",
@@ -92,6 +99,17 @@ def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves, the
     return rate, max(peak, peak_idle, peak_busy) / n
 
 
+def peer_rate(peer, n, phi):
+    """Collisions per second of the peer code in folder `peer` on the same system, or None without run lengths."""
+    lengths = PEER_RUN_LENGTHS.get((n, phi))
+    if lengths is None:
+        return None
+    script = os.path.join(os.path.dirname(os.path.abspath(peer)), "peer_rate.py")
+    done = subprocess.run([sys.executable, script, peer, str(n), str(phi), *map(str, lengths)], capture_output=True,
+                          text=True, check=True)
+    return int(done.stdout.split()[-1])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build", help="folder holding hardgas and hardgas-init")
@@ -107,11 +125,14 @@ def main():
     parser.add_argument("--sampling", action="store_true",
                         help="with every statistics output on at its default intervals")
     parser.add_argument("--thermo", action="store_true", help="with the thermo table at its default interval")
+    parser.add_argument("--peer", action="append", default=[], metavar="DIR",
+                        help="also time the public code in DIR (e.g. ../shared/peers/edmd-cell) on each system")
     args = parser.parse_args()
     systems = [s for s in SYSTEMS if s[0] == 4000] if args.quick else SYSTEMS
     if args.system:
         systems = [(int(n), float(phi)) for n, phi in (text.split(":") for text in args.system)]
-    print(f"{'N':>8} {'phi':>5} {'collisions/s':>14} {'target':>10} {'peak B/particle':>16}")
+    peers = "".join(f" {os.path.basename(os.path.normpath(p)):>14} {'ratio':>6}" for p in args.peer)
+    print(f"{'N':>8} {'phi':>5} {'collisions/s':>14} {'target':>10} {'peak B/particle':>16}{peers}")
     with tempfile.TemporaryDirectory(prefix="hardgas-bench-") as workdir:
         for n, phi in systems:
             budget = args.collisions or (200_000 if args.quick else max(3_000_000, 10 * n))
@@ -119,7 +140,11 @@ def main():
                                          args.restart_saves, args.thermo)
             target = TARGETS.get((n, phi))
             target_text = f"{target:,}" if target else "-"
-            print(f"{n:>8,} {phi:>5} {rate:>14,.0f} {target_text:>10} {per_particle:>16,.0f}", flush=True)
+            columns = ""
+            for peer in args.peer:
+                other = peer_rate(peer, n, phi)
+                columns += f" {other:>14,} {rate / other:>6.2f}" if other else f" {'-':>14} {'-':>6}"
+            print(f"{n:>8,} {phi:>5} {rate:>14,.0f} {target_text:>10} {per_particle:>16,.0f}{columns}", flush=True)
 
 
 if __name__ == "__main__":
