@@ -376,7 +376,8 @@ std::string unknownKeyText(const std::string& name) {
 
 // A mistyped key is otherwise ignored without a word, and the run goes on with the default.
 static void warnOfUnknownKeys(const json& doc, const std::string& path) {
-    for (const auto& [name, value] : doc.items()) {
+    for (const auto& item : doc.items()) {
+        const std::string& name = item.key();
         const bool known = std::any_of(configKeys().begin(), configKeys().end(),
                                        [&](const ConfigKey& key) { return name == key.name; });
         if (!known) std::cerr << "Warning: " << path << ": " << unknownKeyText(name) << " It is ignored.\n";
