@@ -163,19 +163,27 @@ void sampleEnergyProfiles() {
     for (Histogram& h : species) h.num_instances += 1;
 }
 
-static std::vector<std::pair<Histogram*, std::string>> speciesProfileFiles() {
-    std::vector<std::pair<Histogram*, std::string>> files;
+// A per-species histogram and the stem of its file: the name is made where it is used, as
+// "<stem>_a.json" (a list of ready-made names sets off a false alarm of GCC 12 under LTO).
+struct SpeciesHistogram {
+    Histogram* histogram;
+    const char* stem;
+    size_t species;
+};
+
+static std::vector<SpeciesHistogram> speciesProfileFiles() {
+    std::vector<SpeciesHistogram> files;
     std::vector<Histogram>& species = collisionStats.speciesProfiles;
-    for (size_t k = 0; k < species.size(); ++k) files.emplace_back(&species[k], speciesFile("linear_profile", k));
+    for (size_t k = 0; k < species.size(); ++k) files.push_back({&species[k], "linear_profile", k});
     return files;
 }
 
-static std::vector<std::pair<Histogram*, std::string>> freePathProfileFiles() {
-    std::vector<std::pair<Histogram*, std::string>> files;
+static std::vector<SpeciesHistogram> freePathProfileFiles() {
+    std::vector<SpeciesHistogram> files;
     CollisionStatistics& s = collisionStats;
     for (size_t k = 0; k < s.freePathProfiles.size(); ++k) {
-        files.emplace_back(&s.freePathProfiles[k], speciesFile("free_path_profile", k));
-        files.emplace_back(&s.freeTimeProfiles[k], speciesFile("free_time_profile", k));
+        files.push_back({&s.freePathProfiles[k], "free_path_profile", k});
+        files.push_back({&s.freeTimeProfiles[k], "free_time_profile", k});
     }
     return files;
 }
@@ -183,28 +191,33 @@ static std::vector<std::pair<Histogram*, std::string>> freePathProfileFiles() {
 void saveEnergyProfiles() {
     collisionStats.logProfile.saveJson(solutionFolder + "/log_profile.json");
     collisionStats.linearProfile.saveJson(solutionFolder + "/linear_profile.json");
-    for (const auto& [histogram, name] : speciesProfileFiles()) histogram->saveJson(solutionFolder + name);
+    for (const SpeciesHistogram& f : speciesProfileFiles()) f.histogram->saveJson(solutionFolder + speciesFile(f.stem, f.species));
 }
 
 void saveFreePathProfiles() {
-    for (const auto& [histogram, name] : freePathProfileFiles()) histogram->saveJson(solutionFolder + name);
+    for (const SpeciesHistogram& f : freePathProfileFiles()) f.histogram->saveJson(solutionFolder + speciesFile(f.stem, f.species));
 }
 
-template <typename Name>
-static void loadHistograms(const std::vector<std::pair<Histogram*, Name>>& files) {
-    for (const auto& [histogram, name] : files) {
-        const std::string path = solutionFolder + name;
-        try {
-            histogram->loadJson(path);
-        } catch (const InputError& e) {
-            refuseInput(path, e.what());
-        }
+static void loadHistogram(Histogram& histogram, const std::string& name) {
+    const std::string path = solutionFolder + name;
+    try {
+        histogram.loadJson(path);
+    } catch (const InputError& e) {
+        refuseInput(path, e.what());
     }
 }
 
+static void loadHistograms(const std::vector<std::pair<Histogram*, const char*>>& files) {
+    for (const auto& [histogram, name] : files) loadHistogram(*histogram, name);
+}
+
+static void loadHistograms(const std::vector<SpeciesHistogram>& files) {
+    for (const SpeciesHistogram& f : files) loadHistogram(*f.histogram, speciesFile(f.stem, f.species));
+}
+
 void loadEnergyProfiles() {
-    loadHistograms(std::vector<std::pair<Histogram*, const char*>>{{&collisionStats.logProfile, "/log_profile.json"},
-                                                                    {&collisionStats.linearProfile, "/linear_profile.json"}});
+    loadHistogram(collisionStats.logProfile, "/log_profile.json");
+    loadHistogram(collisionStats.linearProfile, "/linear_profile.json");
     loadHistograms(speciesProfileFiles());
 }
 
