@@ -86,6 +86,7 @@ int runProgram(int argc, char** argv) {
         return 0;
     }
     solutionFolder = argv[1];
+    watchForTermination();
     loadInputs();
     return runSimulation();
 }

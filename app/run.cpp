@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -252,6 +253,20 @@ void prepareEngine() {
     refuseOverlappingStart();
 }
 
+// A batch system sends SIGTERM a while before it kills a job: the run then ends after the
+// event in progress and writes its end-of-run files, as a stop through alter.json does, so
+// that the restart file holds where it stopped. Only a flag is set in the handler.
+// Installed before the inputs are read, so that a warning during loading ends the run at its
+// first event rather than killing it.
+static volatile std::sig_atomic_t terminationRequested = 0;
+
+static void requestTermination(int) { terminationRequested = 1; }
+
+void watchForTermination() {
+    terminationRequested = 0;
+    std::signal(SIGTERM, requestTermination);
+}
+
 int runSimulation() {
     prepareEngine();
     warnOfThermostatMismatch();
@@ -275,7 +290,13 @@ int runSimulation() {
                   << RESET;
     }
 
+    bool stopping = false;
     while (sim.collisionCount < config.max_collision_count) {
+        if (terminationRequested) {
+            std::cout << RED << "\nStopping on SIGTERM..." << RESET;
+            stopping = true;
+            break;
+        }
         Event event;
         const StepResult step = processNextEvent(event);
         if (step == StepResult::QueueEmpty) break;
@@ -295,12 +316,14 @@ int runSimulation() {
             applyAlterations();
             if (alterations.stopRequested) {
                 std::cout << RED << "\nStopping..." << RESET;
+                stopping = true;
                 break;
             }
         }
     }
 
     writeEndOfRunFiles();
-    if (alterations.stopRequested) std::cout << RED << " Done.\n" << RESET;
+    if (stopping) std::cout << RED << " Done.\n" << RESET;
+    std::signal(SIGTERM, SIG_DFL);
     return 0;
 }

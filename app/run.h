@@ -12,3 +12,6 @@ void prepareEngine();
 // collision budget (or until nothing can happen, or a stop request) and writes the
 // end-of-run files. Returns the exit status; throws InputRefused for overlapping spheres.
 int runSimulation();
+
+// From now on SIGTERM ends the run after the event in progress, with its end-of-run files.
+void watchForTermination();

@@ -450,8 +450,9 @@ TEST(SteeringRunTest, ChangesTakeEffectAtThePollAndNotBefore) {
     }
 }
 
-// Starts hardgas on folder with its console thrown away, kills it after `delay`, and waits.
-void runAndKill(const std::string& folder, std::chrono::microseconds delay) {
+// Starts hardgas on folder with its console thrown away, sends it `signal` after `delay`, and
+// returns its exit status (-1 when a signal ended it).
+int runAndKill(const std::string& folder, std::chrono::microseconds delay, int signal = SIGKILL) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -459,12 +460,13 @@ void runAndKill(const std::string& folder, std::chrono::microseconds delay) {
     std::string binary = HARDGAS_BINARY, argument = folder;
     char* argv[] = {binary.data(), argument.data(), nullptr};
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ), 0);
+    EXPECT_EQ(posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     std::this_thread::sleep_for(delay);
-    kill(pid, SIGKILL);
+    kill(pid, signal);
     int status = 0;
     waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A copy of folder continued for a few collisions must run to its end, and leave state.bin
@@ -498,6 +500,20 @@ TEST(CrashSafetyTest, KilledAtRandomMomentsTheRunAlwaysLeavesAContinuableRestart
         expectContinuable(dir.path, label);
     }
     EXPECT_GT(lastCount, 100u) << "the killed runs never got to a restart save";
+}
+
+// A batch system's warning ends the run after the event in progress, with status 0 and its
+// end-of-run files: the restart file holds the collision it stopped at.
+TEST(CrashSafetyTest, SigtermEndsTheRunCleanly) {
+    TempDir dir;
+    makeBusyRun(dir.path, 100);
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    continueTo(dir.path, 1'000'000'000);
+    EXPECT_EQ(runAndKill(dir.path, std::chrono::milliseconds(300), SIGTERM), 0);
+    const uint64_t count = savedCollisions(dir.path);
+    EXPECT_GT(count, 100u);
+    EXPECT_EQ(readJson(dir.file("summary.json"))["run"]["collisions"], count) << "the end-of-run files were not written";
+    expectContinuable(dir.path, "after SIGTERM");
 }
 
 // A run killed between appending to state.bin and rewriting state.json, or after its last
