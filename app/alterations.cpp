@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 
 #include "app/config.h"
 #include "core/species.h"
@@ -109,4 +110,27 @@ void warnOfStandingStop() {
     std::cerr << "Warning: " << path << " still asks for a stop (\"stop\": true): this run will stop when it "
               << "first reads the file, at the next collision count divisible by check_alter_every ("
               << read->config.check_alter_every << "); remove the key or set it to false to run on.\n";
+}
+
+json alteredConfigValues() {
+    json altered = json::object();
+    for (const ConfigKey& key : configKeys()) {
+        if (key.alterOrder == 0) continue;
+        std::visit(
+            [&](auto field) {
+                if (config.*field != alterations.fromFile.*field) altered[key.name] = config.*field;
+            },
+            key.field);
+    }
+    return altered;
+}
+
+void applyAlteredConfigValues(const json& altered) {
+    if (!altered.is_object()) throw InputError("key \"altered\" must be an object");
+    Alteration a{config, false, false};
+    readAlterations(altered, a);
+    if (std::string problem = scheduleProblem(a.config, speciesTables.multiSpecies); !problem.empty()) {
+        throw InputError(problem);
+    }
+    config = a.config;
 }

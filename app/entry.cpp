@@ -16,6 +16,7 @@
 #include "core/species.h"
 #include "persist/animation_log.h"
 #include "persist/last_state.h"
+#include "persist/resume.h"
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
@@ -43,6 +44,19 @@ void resetProgramState() {
     resetAlterations();
     resetAnimationLog();
     resetProgressState();
+    resetScheduleState();
+    resetResumeState();
+}
+
+// A run resumed from a periodic restart point goes on with what alter.json had changed.
+static void continueWithAlteredValues() {
+    const auto altered = resumeState.record.find("altered");
+    if (altered == resumeState.record.end()) return;
+    try {
+        applyAlteredConfigValues(*altered);
+    } catch (const InputError& e) {
+        refuseInput(solutionFolder + "/resume.json", std::string("key \"altered\": ") + e.what());
+    }
 }
 
 void loadInputs() {
@@ -50,10 +64,14 @@ void loadInputs() {
     loadSpecies();
     if (config.mode == "init") {
         loadInitialState();
+        alterations.fromFile = config;
     } else {
         std::cout << BLUE << "Loading last saved particle state..." << RESET;
         restoreLastState();
         std::cout << BLUE << " Done.\n" << RESET;
+        // The windows as moved on or restored are config.json's as far as alter.json goes.
+        alterations.fromFile = config;
+        if (resumeState.found && resumeState.kind == RestartKind::Periodic) continueWithAlteredValues();
     }
     refuseUnfittingSnapshotBuffer();
 }

@@ -28,8 +28,12 @@
 #include "core/species.h"
 #include "persist/animation_log.h"
 #include "persist/last_state.h"
+#include "persist/outputs.h"
+#include "persist/resume.h"
 #include "persist/snapshots.h"
+#include "stats/binary_files.h"
 #include "stats/collision_stats.h"
+#include "stats/velocity_logs.h"
 #include "stats/series.h"
 #include "stats/thermo.h"
 #include "util/error.h"
@@ -38,51 +42,18 @@
 #include "util/json_input.h"
 #include "util/random.h"
 
-// velocity_x.bin, velocity_z.bin and the per-species velocity_x0.bin, velocity_z1.bin, ...
-// (by hand: GCC 12 warns inside <regex> itself in the sanitizer build).
-static bool isVelocitySampleName(const std::string& name) {
-    const std::string head = "velocity_", tail = ".bin";
-    if (name.size() < head.size() + 1 + tail.size() || !name.starts_with(head) || !name.ends_with(tail)) return false;
-    const char axis = name[head.size()];
-    const std::string species = name.substr(head.size() + 1, name.size() - head.size() - 1 - tail.size());
-    return (axis == 'x' || axis == 'z') &&
-           std::all_of(species.begin(), species.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The outputs that every run appends to, as paths below the solution folder: a fresh run
-// starts them from nothing. Those in free/ and velocity/ are samples: kept, they would mix
-// this run's statistics with an earlier run's (the per-species velocity files of an earlier
-// mixture included, whatever the species of this run).
+// The outputs that every run appends to, and state.json that counts the snapshots: a fresh
+// run starts them from nothing. Those in free/ and velocity/ are samples: kept, they would
+// mix this run's statistics with an earlier run's (the per-species velocity files of an
+// earlier mixture included, whatever the species of this run). resume.json stays: until the
+// first restart save replaces last_state.json, its record is what a continued run needs.
 static std::vector<std::string> earlierAppendedOutputs() {
-    std::vector<std::string> names = {"state.bin", "collision_angle.bin", "pca.bin"};
-    if (speciesTables.multiSpecies) names.push_back("species_temperature.bin");
-    names.push_back("state.json");
-    names.push_back("thermo.csv");
-    for (const char* name : {"free_path.bin", "free_time.bin", "free_path_1_percent.bin"}) {
-        names.push_back(std::string("free/") + name);
-    }
-    for (const char* name : {"collision_velocity.bin", "collision_velocity00.bin", "collision_velocity11.bin",
-                             "collision_velocity01.bin", "particle_collision_velocity.bin",
-                             "particle_collision_velocity0.bin", "particle_collision_velocity1.bin"}) {
-        names.push_back(std::string("velocity/") + name);
-    }
-    std::vector<std::string> velocityFiles;
+    std::vector<std::string> names = appendedOutputs();
     std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(solutionFolder + "/velocity", ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (isVelocitySampleName(name)) velocityFiles.push_back("velocity/" + name);
+    if (std::filesystem::exists(std::filesystem::symlink_status(solutionFolder + "/state.json", ec))) {
+        names.emplace_back("state.json");
     }
-    std::sort(velocityFiles.begin(), velocityFiles.end());
-    names.insert(names.end(), velocityFiles.begin(), velocityFiles.end());
-
-    std::vector<std::string> present;
-    for (const std::string& name : names) {
-        if (std::filesystem::exists(std::filesystem::symlink_status(solutionFolder + "/" + name, ec))) {
-            present.push_back(name);
-        }
-    }
-    return present;
+    return names;
 }
 
 // What would make removing the file fail: a folder with something in it in its place, or a
@@ -124,19 +95,43 @@ static bool removeOutputsOfEarlierRun() {
     return true;
 }
 
-static void writeEndOfRunFiles() {
-    saveLastState();
-    // Snapshots still buffered at the end would otherwise never reach state.bin, leaving
-    // state.json and state.bin out of step with what the run sampled.
-    if (config.log_state) bufferEndOfRunSnapshot();
+// Every output as it stands at a restart point, buffers included, so that the restart
+// point's record can hold each one's length. At the end of a run the last snapshot too.
+static void writeOutputsOfRestartPoint(RestartKind kind) {
+    if (kind == RestartKind::EndOfRun && config.log_state) bufferEndOfRunSnapshot();
     if (!stateSnapshotBuffer().empty()) flushStateSnapshots();
-    // Samples taken since the last flush or save interval belong to this run too, also
-    // when alter.json has switched their sampling off in the meantime.
+    // Samples taken since the last flush belong to the series too, also when alter.json has
+    // switched their sampling off in the meantime.
     if (config.sample_collision_angle || !seriesBuffers.collisionAngleBuffer.empty()) flushCollisionAngles();
-    if (config.sample_pca) flushPca();
+    if (config.sample_pca || !seriesBuffers.pcaBuffer.empty()) flushPca();
     if (speciesTables.multiSpecies) flushSpeciesTemperature();
     if (config.sample_scattering_angle) saveAngleHistograms();
     saveEnergyProfiles();
+    flushCollisionVelocities();
+    if (config.log_free_path) {
+        CollisionStatistics& s = collisionStats;
+        appendAndClearArrayFile(s.freePathSamples, solutionFolder, "/free", "free_path.bin");
+        appendAndClearArrayFile(s.freeTimeSamples, solutionFolder, "/free", "free_time.bin");
+        appendAndClearArrayFile(s.bottomFreePathSamples, solutionFolder, "/free", "free_path_1_percent.bin");
+        saveFreePathProfiles();
+    }
+}
+
+static void saveRestartPointWithOutputs(RestartKind kind) {
+    writeOutputsOfRestartPoint(kind);
+    saveRestartPoint(kind, {{"altered", alteredConfigValues()}});
+}
+
+// After a periodic restart save the run starts over from what it wrote, as a run continued
+// from it does: the two then go on as one computation.
+static void takePeriodicRestartPoint() {
+    scheduleState.restartSaveDue = false;
+    saveRestartPointWithOutputs(RestartKind::Periodic);
+    startEngineFromStoredState();
+}
+
+static void writeEndOfRunFiles() {
+    saveRestartPointWithOutputs(RestartKind::EndOfRun);
     if (config.log_animation) writeAnimationLog();
     writeRunSummary();
 #ifndef NDEBUG
@@ -274,14 +269,18 @@ int runSimulation() {
     if (config.mode == "init") {
         if (!removeOutputsOfEarlierRun()) return 1;
     } else {
-        trimStateFileToRestartPoint();
+        restoreOutputsToRestartPointOrTrim();
     }
 
     std::cout << BLUE << "Pushing events for all particles..." << RESET;
     eventQueue.reserve(static_cast<size_t>(particleCount() * 1.25) + 64);
-    for (int32_t p = 0; p < particleCount(); ++p) predictNextEvent(p);
+    startEngineFromStoredState();
     std::cout << BLUE << " Done.\n" << RESET;
-    if (config.log_thermo) startThermoInterval();
+    // A restart point's record carries the thermo interval and the averaged stretch on.
+    if (!resumeState.found) {
+        startThermoMeans(solutionFolder + "/thermo.csv");
+        if (config.log_thermo) startThermoInterval();
+    }
     startProgressClock();
 
     if (sim.simulationTime > 0) {
@@ -320,6 +319,8 @@ int runSimulation() {
                 break;
             }
         }
+        // The end of the run saves anyway.
+        if (scheduleState.restartSaveDue && sim.collisionCount < config.max_collision_count) takePeriodicRestartPoint();
     }
 
     writeEndOfRunFiles();

@@ -12,7 +12,6 @@
 #include "core/particles.h"
 #include "core/simulation_config.h"
 #include "core/species.h"
-#include "persist/last_state.h"
 #include "persist/snapshots.h"
 #include "stats/collision_stats.h"
 #include "stats/series.h"
@@ -22,6 +21,9 @@
 #include "util/format.h"
 
 ProgressState progressState;
+ScheduleState scheduleState;
+
+void resetScheduleState() { scheduleState = ScheduleState{}; }
 
 void resetProgressState() { progressState = ProgressState{}; }
 
@@ -64,8 +66,7 @@ static void writeRunRate(uint64_t c) {
 
 static bool inWindow(uint64_t c, uint64_t after, uint64_t until) { return after < c && c <= until; }
 
-// The order of the steps is part of what the outputs mean (a restart save sees the
-// samples taken before it in the same collision), so it is kept exactly.
+// The order of the steps is part of what the outputs mean, so it is kept exactly.
 void afterCollision(const CollisionRecord& record) {
     const uint64_t c = sim.collisionCount;
     const SimulationConfig& cfg = config;
@@ -91,7 +92,7 @@ void afterCollision(const CollisionRecord& record) {
         if (c % cfg.flush_pca_buffer_every == 0) flushPca();
     }
 
-    if (c % static_cast<uint64_t>(cfg.save_last_state_every) == 0) saveLastState();
+    if (c % static_cast<uint64_t>(cfg.save_last_state_every) == 0) scheduleState.restartSaveDue = true;
 
     if (multiSpecies) {
         if (c > static_cast<uint64_t>(std::max(cfg.species_stats_after, 0)) &&

@@ -9,6 +9,14 @@
 
 void afterCollision(const CollisionRecord& record);
 
+// What the schedule leaves to the main loop: a restart save is taken once the whole event is
+// done and the alteration poll of its collision has run.
+struct ScheduleState {
+    bool restartSaveDue = false;
+};
+extern ScheduleState scheduleState;
+void resetScheduleState();
+
 // Wall-clock figures for the progress line; shown only when standard output is a terminal,
 // so that a log file holds the same bytes whatever the machine's speed.
 struct ProgressState {

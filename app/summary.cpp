@@ -53,8 +53,11 @@ json finiteOrNull(double value) { return std::isfinite(value) ? json(value) : js
 
 void writeRunSummary() {
     const double wall = progressWallSeconds();
+    // This process's share, for the timing; the means cover the averaged stretch of the
+    // series, which a continued run carries on.
     const uint64_t collisions = sim.collisionCount - progressState.collisionsAtStart;
-    const double simulated = sim.simulationTime - progressState.timeAtStart;
+    const uint64_t averagedCollisions = sim.collisionCount - thermo.meansFromCollisions;
+    const double simulated = sim.simulationTime - thermo.meansFromTime;
     const std::vector<SpeciesFigures> species = speciesFigures();
     const double n = particleCount();
     const double L = config.domain_size;
@@ -63,10 +66,13 @@ void writeRunSummary() {
     for (const SpeciesFigures& f : species) filled += f.count * std::numbers::pi * f.diameter * f.diameter * f.diameter / 6;
 
     json doc;
-    json run = {{"collisions", sim.collisionCount},     {"collisions_this_run", collisions},
-                {"simulated_time_s", sim.simulationTime}, {"simulated_time_this_run_s", simulated},
-                {"particles", particleCount()},          {"walls", wallsName()},
-                {"g_m_s2", config.g},                    {"packing_fraction", filled / volume},
+    json run = {{"collisions", sim.collisionCount},
+                {"simulated_time_s", sim.simulationTime},
+                {"averaged_from", {{"collisions", thermo.meansFromCollisions}, {"simulated_time_s", thermo.meansFromTime}}},
+                {"particles", particleCount()},
+                {"walls", wallsName()},
+                {"g_m_s2", config.g},
+                {"packing_fraction", filled / volume},
                 {"domain_size_m", L}};
     json speciesList = json::array();
     for (const SpeciesFigures& f : species) speciesList.push_back({{"count", f.count}, {"mass_kg", f.mass}, {"diameter_m", f.diameter}});
@@ -78,7 +84,7 @@ void writeRunSummary() {
     json means = json::object();
     double temperature = gasTemperature();
     double measuredZ = NAN, measuredZError = NAN;
-    for (const ColumnMean& m : thermoRunMeans()) {
+    for (const ColumnMean& m : thermoRunMeans(solutionFolder + "/thermo.csv")) {
         means[m.name] = {{"mean", finiteOrNull(m.mean)}, {"standard_error", finiteOrNull(m.standardError)}};
         if (m.name.starts_with("T (")) temperature = m.mean;
         if (m.name == "Z") {
@@ -86,7 +92,7 @@ void writeRunSummary() {
             measuredZError = m.standardError;
         }
     }
-    if (simulated > 0.0) means["collisions per particle and second"] = {{"mean", 2.0 * collisions / (n * simulated)}};
+    if (simulated > 0.0) means["collisions per particle and second"] = {{"mean", 2.0 * averagedCollisions / (n * simulated)}};
     doc["means"] = means;
 
     // Theory where it applies: one species in a periodic box for the equation of state and the
@@ -112,7 +118,9 @@ void writeRunSummary() {
         theory["temperature used (K)"] = temperature;
     }
     doc["theory"] = theory;
-    doc["timing"] = {{"wall_seconds", wall}, {"collisions_per_second", wall > 0.0 ? json(collisions / wall) : json(nullptr)}};
+    doc["timing"] = {{"wall_seconds", wall},
+                     {"collisions", collisions},
+                     {"collisions_per_second", wall > 0.0 ? json(collisions / wall) : json(nullptr)}};
 
     const std::string path = solutionFolder + "/summary.json";
     if (!replaceFileAtomically(path, [&](std::ostream& out) { out << std::setw(4) << doc; })) {

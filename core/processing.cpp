@@ -1,7 +1,10 @@
 #include "core/processing.h"
 
+#include <algorithm>
+
 #include "core/cells.h"
 #include "core/collision.h"
+#include "core/events.h"
 #include "core/observer.h"
 #include "core/particles.h"
 #include "core/prediction.h"
@@ -131,4 +134,12 @@ StepResult processNextEvent(Event& event) {
     if (event.time == NEVER) return StepResult::NoFurtherEvent;
     if (sim.simulationTime > event.time) return StepResult::BeforeClock;
     return processEvent(event) ? StepResult::Processed : StepResult::Stale;
+}
+
+void startEngineFromStoredState() {
+    initCells();
+    assignParticlesToCells();
+    std::fill(sim.eventCount.begin(), sim.eventCount.end(), 0);
+    eventQueue.clear();
+    for (int32_t p = 0; p < particleCount(); ++p) predictNextEvent(p);
 }

@@ -17,3 +17,10 @@ enum class StepResult {
 
 // One pass of the main loop: pops the earliest event into `event` and carries it out.
 StepResult processNextEvent(Event& event);
+
+// The engine as a run that starts from the stored particle state builds it: every particle in
+// the cell its position gives, in particle order; event counters at zero; an empty queue
+// with one fresh event per particle, pushed in particle order (the push counter goes on).
+// A continued run starts this way, and a running one starts over this way at each restart
+// save, so that continuing from that save and not stopping are the same computation.
+void startEngineFromStoredState();

@@ -15,6 +15,7 @@
 #include "persist/snapshots.h"
 #include "stats/binary_files.h"
 #include "stats/collision_stats.h"
+#include "stats/thermo.h"
 #include "stats/velocity_logs.h"
 #include "util/error.h"
 #include "util/file_output.h"
@@ -86,22 +87,14 @@ static void writeLastStateText(std::ostream& out) {
     w.spill();
 }
 
-void saveLastState() {
+void saveRestartPoint(RestartKind kind, const json& extra) {
     advanceAllParticles();
-    saveWithResumeRecord([] {
+    saveWithResumeRecord(kind, extra, [] {
         const std::string path = solutionFolder + "/last_state.json";
         if (!replaceFileAtomically(path, writeLastStateText)) {
             throw std::runtime_error("Failed to open file for writing: " + path);
         }
     });
-    flushCollisionVelocities();
-    if (config.log_free_path) {
-        CollisionStatistics& s = collisionStats;
-        appendAndClearArrayFile(s.freePathSamples, solutionFolder, "/free", "free_path.bin");
-        appendAndClearArrayFile(s.freeTimeSamples, solutionFolder, "/free", "free_time.bin");
-        appendAndClearArrayFile(s.bottomFreePathSamples, solutionFolder, "/free", "free_path_1_percent.bin");
-        saveFreePathProfiles();
-    }
 }
 
 static uint64_t saturatingAdd(uint64_t a, uint64_t b) {
@@ -114,6 +107,20 @@ static uint64_t saturatingAdd(uint64_t a, uint64_t b) {
 static uint64_t shiftedWindowStart(uint64_t after, uint64_t done) {
     if (done == 0) return after == 0 ? 0 : after - 1;
     return saturatingAdd(after, done - 1);
+}
+
+static void shiftAngleWindows() {
+    const uint64_t done = sim.collisionCount;
+    config.sample_collision_angle_after = shiftedWindowStart(config.sample_collision_angle_after, done);
+    config.sample_collision_angle_until = saturatingAdd(config.sample_collision_angle_until, done);
+    config.sample_scattering_angle_after = shiftedWindowStart(config.sample_scattering_angle_after, done);
+    config.sample_scattering_angle_until = saturatingAdd(config.sample_scattering_angle_until, done);
+}
+
+static void loadAccumulators() {
+    loadEnergyProfiles();
+    loadAngleHistograms();
+    loadFreePathProfiles();
 }
 
 static void readDoubleArray(const json& state, const char* key, const std::function<void(size_t, double)>& store) {
@@ -145,14 +152,7 @@ static void readLastState(const json& state) {
         throw InputError(text.str());
     }
     for (ParticleMotion& m : sim.motion) m.lastAdvanceTime = sim.simulationTime;
-    if (auto it = state.find("collision_count"); it != state.end()) {
-        sim.collisionCount = asUint64(*it, "collision_count");
-        const uint64_t done = sim.collisionCount;
-        config.sample_collision_angle_after = shiftedWindowStart(config.sample_collision_angle_after, done);
-        config.sample_collision_angle_until = saturatingAdd(config.sample_collision_angle_until, done);
-        config.sample_scattering_angle_after = shiftedWindowStart(config.sample_scattering_angle_after, done);
-        config.sample_scattering_angle_until = saturatingAdd(config.sample_scattering_angle_until, done);
-    }
+    if (auto it = state.find("collision_count"); it != state.end()) sim.collisionCount = asUint64(*it, "collision_count");
     readDoubleArray(state, "posX", [](size_t k, double v) { sim.motion[k].posX = v; });
     readDoubleArray(state, "posY", [](size_t k, double v) { sim.motion[k].posY = v; });
     readDoubleArray(state, "posZ", [](size_t k, double v) { sim.motion[k].posZ = v; });
@@ -214,11 +214,26 @@ void restoreLastState() {
     } catch (const InputError& e) {
         refuseInput(path, e.what());
     }
-    if (!config.reset_stats) {
-        loadEnergyProfiles();
-        loadAngleHistograms();
-        loadFreePathProfiles();
-    }
-    restoreStatesSaved();
     restoreResumeRecord();
+    if (!resumeState.found || resumeState.kind == RestartKind::EndOfRun) shiftAngleWindows();
+    if (resumeState.found) return;
+    if (!config.reset_stats) loadAccumulators();
+    restoreStatesSaved();
+}
+
+void restoreOutputsToRestartPointOrTrim() {
+    if (!resumeState.found) {
+        trimStateFileToRestartPoint();
+        return;
+    }
+    restoreRecordedOutputs();
+    // A state.bin shorter than recorded (something removed snapshots) is cut to whole snapshots
+    // and counted anew, so that state.json never counts records state.bin does not hold.
+    trimStateFileToRestartPoint();
+    // A periodic restart point goes on with the stretch it interrupted, whatever reset_stats says.
+    if (resumeState.kind == RestartKind::Periodic || !config.reset_stats) {
+        loadAccumulators();
+    } else {
+        startThermoMeans(solutionFolder + "/thermo.csv");
+    }
 }

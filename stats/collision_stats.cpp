@@ -198,6 +198,14 @@ void saveFreePathProfiles() {
     for (const SpeciesHistogram& f : freePathProfileFiles()) f.histogram->saveJson(solutionFolder + speciesFile(f.stem, f.species));
 }
 
+std::vector<std::string> cumulativeOutputNames() {
+    std::vector<std::string> names = {"/log_profile.json", "/linear_profile.json"};
+    for (const SpeciesHistogram& f : speciesProfileFiles()) names.push_back(speciesFile(f.stem, f.species));
+    for (const SpeciesHistogram& f : freePathProfileFiles()) names.push_back(speciesFile(f.stem, f.species));
+    for (const auto& [histogram, name] : angleHistogramFiles()) names.emplace_back(name);
+    return names;
+}
+
 static void loadHistogram(Histogram& histogram, const std::string& name) {
     const std::string path = solutionFolder + name;
     try {

@@ -54,6 +54,10 @@ void sampleEnergyProfiles();
 void saveEnergyProfiles();
 // The free-path height profiles of every species: free_path_profile_a.json, free_time_profile_a.json, ...
 void saveFreePathProfiles();
+// The files the four functions above replace whole, as paths below the solution folder
+// ("/log_profile.json", ...): the profiles, the species' and free-path profiles of this run's
+// species, and the angle histograms.
+std::vector<std::string> cumulativeOutputNames();
 // A continued run's profiles from their files. Throws InputRefused for a file it cannot use.
 void loadEnergyProfiles();
 void loadFreePathProfiles();

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <stdexcept>
 
 #include "core/particles.h"
@@ -203,16 +206,50 @@ std::vector<double> thermoRow() {
         }
     }
     startInterval(s.temperature);
-    thermo.runRows.push_back(row);
     return row;
 }
 
 double gasTemperature() { return gasState().temperature; }
 
-std::vector<ColumnMean> thermoRunMeans() {
+static uint64_t fileSize(const std::string& path) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : static_cast<uint64_t>(size);
+}
+
+void startThermoMeans(const std::string& path) {
+    thermo.meansFromOffset = fileSize(path);
+    thermo.meansFromCollisions = sim.collisionCount;
+    thermo.meansFromTime = sim.simulationTime;
+}
+
+// The rows of path from the averaged stretch on, each with as many numbers as the header has
+// columns; the header and anything malformed are passed over.
+static std::vector<std::vector<double>> averagedRows(const std::string& path, size_t columns) {
+    std::vector<std::vector<double>> rows;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return rows;
+    in.seekg(static_cast<std::streamoff>(thermo.meansFromOffset));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<double> row;
+        const char* text = line.c_str();
+        while (true) {
+            char* end = nullptr;
+            const double value = std::strtod(text, &end);
+            if (end == text) break;
+            row.push_back(value);
+            text = end;
+            if (*text != ',') break;
+            ++text;
+        }
+        if (row.size() == columns && *text == '\0') rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::vector<ColumnMean> thermoRunMeans(const std::string& path) {
     std::vector<ColumnMean> means;
-    const std::vector<std::vector<double>>& rows = thermo.runRows;
-    if (rows.empty()) return means;
     std::vector<std::string> names;
     const std::string header = thermoHeader();
     for (size_t start = 0, comma; start <= header.size(); start = comma + 1) {
@@ -220,6 +257,8 @@ std::vector<ColumnMean> thermoRunMeans() {
         if (comma == std::string::npos) comma = header.size();
         names.push_back(header.substr(start, comma - start));
     }
+    const std::vector<std::vector<double>> rows = averagedRows(path, names.size());
+    if (rows.empty()) return means;
     const size_t blocks = rows.size() < 20 ? rows.size() : 20;
     for (size_t column = 2; column < names.size(); ++column) {  // the count and the clock are no observables
         double sum = 0.0, sumOfSquares = 0.0;

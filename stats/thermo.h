@@ -20,8 +20,12 @@ struct ThermoState {
     double wallMomentum[3] = {};    // floor, ceiling, metal plane: momentum each took, into it
     double wallHeat[2] = {};        // floor, ceiling: energy the gas gave each
     std::vector<uint64_t> pairCollisions;  // numSpecies x numSpecies, counted at [min][max]
-    // This run's rows, for the summary's means.
-    std::vector<std::vector<double>> runRows;
+    // Where the rows that the summary averages begin: the byte offset in thermo.csv, and the
+    // collision count and clock there. Read back from the file rather than kept in memory, so
+    // that a run continued after a kill averages exactly the rows an unbroken run does.
+    uint64_t meansFromOffset = 0;
+    uint64_t meansFromCollisions = 0;
+    double meansFromTime = 0.0;
     // The particle of the wall event in progress, as it reached the wall.
     double wallVelZ = 0.0;
     double wallKinetic = 0.0;
@@ -48,12 +52,15 @@ void appendThermoRow(const std::string& path);
 // The temperature of the gas at the clock, as the table's T column counts it.
 double gasTemperature();
 
-// Mean of one column over this run's rows, with its standard error from the means of up to
-// 20 consecutive blocks (which outlast the correlation time of a row or two); the error is
-// NaN with fewer than 4 rows.
+// The averaged rows begin after what path holds now, at the clock.
+void startThermoMeans(const std::string& path);
+
+// Mean of one column over the averaged rows of path, as written there, with its standard
+// error from the means of up to 20 consecutive blocks (which outlast the correlation time of
+// a row or two); the error is NaN with fewer than 4 rows.
 struct ColumnMean {
     std::string name;
     double mean = 0.0;
     double standardError = 0.0;
 };
-std::vector<ColumnMean> thermoRunMeans();
+std::vector<ColumnMean> thermoRunMeans(const std::string& path);

@@ -169,7 +169,11 @@ std::vector<Case> brokenFolders() {
     // A continued run: last_state.json, state.json (without which the count starts afresh) and the two profiles.
     const json last = prepared("last_state.json");
     add(malformed("last_state.json", "Failed to open file for reading: {F}/last_state.json", E + "last_state.json: the top level must be a JSON object"));
-    add(malformed("state.json", "", E + "state.json: the top level must be a JSON object"));
+    const json NoResume = {{"resume.json", ERASE}};
+    for (Case c : malformed("state.json", "", E + "state.json: the top level must be a JSON object")) {
+        c.first["resume.json"] = ERASE;
+        add({c});
+    }
     for (size_t variant = 0; const std::string k : {"posX", "posY", "posZ", "velX", "velY", "velZ", "freePath", "freeTime"}) {
         const json value = wrongValue("number", variant++);
         add({at(L + k, 5, "@: type must be array, but is number"), at(L + k + "/3", value, typed("number", value)),
@@ -179,18 +183,26 @@ std::vector<Case> brokenFolders() {
          at(L + "runtime", -1.0, "@ must not be negative"), at(L + "runtime", ERASE, "@ is missing, but state.bin holds snapshots up to * s: a restart at time 0 would cut them all off"), at(L + "collision_count", -300, "@: -300" + U), at(L + "collision_count", nullptr, typed("number", nullptr))});
     add({at(L + "posZ/4", -1e-3, "particle 4 (pos coordinate z = -0.001 m) " + O), at(L + "velY/0", 4e8, "particle 0 (vel component y = 4e+08 m/s) is faster than light"),
          at(L + "posZ/7", last["posZ"][6], "particle 6 and particle 7 overlap: distance 0 m, contact 3.7e-10 m", {{L + "posX/7", last["posX"][6]}, {L + "posY/7", last["posY"][6]}})});
-    add({at("state.json/states_saved", "15", typed("number", "")), at("state.json/states_saved", -1, "@ must not be negative, but is -1"),
-         at("state.json/num_molecules", 9, "@ is 9, but config.json has 8: state.bin holds snapshots of another system")});
+    // Without resume.json a continued run reads state.json and the profiles as they are; with it, it writes back what they
+    // held at the restart point.
+    add({at("state.json/states_saved", "15", typed("number", ""), NoResume), at("state.json/states_saved", -1, "@ must not be negative, but is -1", NoResume),
+         at("state.json/num_molecules", 9, "@ is 9, but config.json has 8: state.bin holds snapshots of another system", NoResume)});
     const std::string W = "resume.json/records/0/wall_random";
     add(malformed("resume.json", "", E + "resume.json: the top level must be a JSON object"));
     add({at("resume.json/version", 2, "@ is 2, but this program reads version 1"), at("resume.json/version", ERASE, "missing required @"),
          at("resume.json/records", 5, "@ must be an array"), at("resume.json/records/0/runtime", "0", typed("number", "")),
          at(W + "/normal", "0 1 1", "key \"records[0].wall_random\" does not hold a state of the thermal walls' generator"), at(W + "/engine", ERASE, "missing required @")});
+    const std::string Rec = "resume.json/records/0/";
+    add({at(Rec + "collision_count", 299, "it holds no record of the restart point of {F}/last_state.json (collision 300, runtime *)"),
+         at(Rec + "kind", "later", "@ must be \"periodic\" or \"end\""), at(Rec + "last_pair/1", 8, "key \"records[0].last_pair\" names particle 8, but there are 8"),
+         at(Rec + "outputs/appended/..~1config.json", 0, "key \"outputs.appended\" names \"../config.json\", which is no output"),
+         at(Rec + "outputs/replaced/particles_init.json", "{}", "key \"outputs.replaced\" names \"particles_init.json\", which is no output of this run"),
+         at(Rec + "outputs/appended/state.bin", -1, "key \"outputs.appended.state.bin\": -1" + U)});
     for (const std::string p : {"log_profile.json", "linear_profile.json"}) {
-        add({at(p, "", "not valid JSON: [json.exception.parse_error.101] *"), at(p, "[1, 2]", "the top level must be a JSON object"), at(p + "/counts/5", -2, "@: -2" + U),
-             at(p + "/counts/0", ERASE, "key \"counts\" holds 99 values, but the configured bins need 100 (was the file written with another profile_num_bins?)"),
-             at(p + "/values", "none", "@: type must be array, but is string"), at(p + "/edges/0", 1e300, "key \"edges\" must be in increasing order"),
-             at(p + "/num_instances", true, typed("number", true))});
+        add({at(p, "", "not valid JSON: [json.exception.parse_error.101] *", NoResume), at(p, "[1, 2]", "the top level must be a JSON object", NoResume), at(p + "/counts/5", -2, "@: -2" + U, NoResume),
+             at(p + "/counts/0", ERASE, "key \"counts\" holds 99 values, but the configured bins need 100 (was the file written with another profile_num_bins?)", NoResume),
+             at(p + "/values", "none", "@: type must be array, but is string", NoResume), at(p + "/edges/0", 1e300, "key \"edges\" must be in increasing order", NoResume),
+             at(p + "/num_instances", true, typed("number", true), NoResume)});
     }
     return cases;
 }
