@@ -94,6 +94,9 @@ class ReaderTest(SmallRunCase):
         self.assertEqual(snaps.times[-1], last.runtime)
         np.testing.assert_array_equal(snaps.frames[-1, :, :3], last.position)
         np.testing.assert_array_equal(snaps.frames[-1, :, 3:], last.velocity)
+        mapped = hio.read_state(self.folder, mmap=True)
+        np.testing.assert_array_equal(mapped.times, snaps.times)
+        np.testing.assert_array_equal(mapped.frames, snaps.frames)
 
     def test_per_collision_series_hold_one_record_per_collision(self):
         c = SMALL_RUN["collisions"]
@@ -164,7 +167,8 @@ class TruncationTest(SmallRunCase):
                              ("species_temperature.bin", hio.read_species_temperature),
                              ("velocity/velocity_x.bin", lambda f: hio.read_velocity(f, "x")),
                              ("velocity/particle_collision_velocity.bin", hio.read_collision_velocities),
-                             ("state.bin", hio.read_state)):
+                             ("state.bin", hio.read_state),
+                             ("state.bin", lambda f: hio.read_state(f, mmap=True))):
             with self.subTest(name=name):
                 self.cut(os.path.join(folder, name), 8)
                 with self.assertRaises(hio.OutputFileError) as caught:

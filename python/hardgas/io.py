@@ -76,8 +76,9 @@ def read_json(path):
         raise OutputFileError(f"{path}: not valid JSON ({e}); was it caught while being written?") from None
 
 
-def read_records(path, width):
-    """Reads a binary file as an array of shape (records, width).
+def read_records(path, width, mmap=False):
+    """Reads a binary file as an array of shape (records, width); with mmap, a read-only
+    memory map, so that only the records used are read from disk.
 
     Raises OutputFileError when the size is not a whole number of records."""
     width = int(width)
@@ -89,6 +90,11 @@ def read_records(path, width):
         raise OutputFileError(
             f"{path}: {size} bytes is not a whole number of {width}-double records ({record_bytes} bytes each); "
             f"the file is truncated by {size % record_bytes} bytes or was written with another record width")
+    if mmap:
+        if size == 0:
+            # numpy cannot map an empty file.
+            return np.zeros((0, width))
+        return np.memmap(path, dtype="<f8", mode="r").reshape(-1, width)
     return np.fromfile(path, dtype="<f8").reshape(-1, width)
 
 
@@ -162,16 +168,17 @@ def read_state_json(folder):
     return read_json(_path(folder, "state.json"))
 
 
-def read_state(folder):
+def read_state(folder, mmap=False):
     """state.bin cut by state.json. Raises OutputFileError when state.bin holds fewer
     snapshots than "states_saved" says or ends in a partial record; whole records beyond
-    the count (a flush whose state.json could not be rewritten) are left out."""
+    the count (a flush whose state.json could not be rewritten) are left out. With mmap,
+    frames is a read-only memory map of the file, for files larger than memory."""
     meta = read_state_json(folder)
     n = int(meta["num_molecules"])
     saved = int(meta["states_saved"])
     path = _path(folder, "state.bin")
     width = 1 + 6 * n
-    records = read_records(path, width)
+    records = read_records(path, width, mmap)
     if len(records) < saved:
         raise OutputFileError(
             f"{path}: holds {len(records)} snapshots of {n} particles, but state.json says states_saved = {saved}; "
