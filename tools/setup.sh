@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages only, everything that building, testing and
+# Installs, from Debian's packages and npm, everything that building, testing and
 # running the examples need. Safe to run again: it installs only what is missing.
 set -euo pipefail
 
@@ -9,7 +9,12 @@ packages=(
     clang libclang-rt-14-dev
     python3 python3-numpy python3-matplotlib python3-pandas python3-ase python3-gsd
     python3-venv python3-pip python3-setuptools python3-wheel
+    chromium
 )
+# hardgas-view's page and its browser test run on three.js and playwright-core from npm; a
+# Node.js installed another way is kept.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -37,4 +42,13 @@ if [ ! -f "$stamp" ] || [ -n "$(find "$root/python" -newer "$stamp" -print -quit
     [ -x "$root/.venv/bin/python" ] || /usr/bin/python3 -m venv --system-site-packages "$root/.venv"
     "$root/.venv/bin/python" -m pip install -q --no-index --no-build-isolation "$root/python" >/dev/null
     touch "$stamp"
+fi
+
+# The npm packages of hardgas-view in tools/view/node_modules, exactly as package-lock.json
+# lists them, and again whenever the lock file has changed since.
+view="$root/tools/view"
+npm_stamp="$view/node_modules/.hardgas-installed"
+if [ ! -f "$npm_stamp" ] || [ "$view/package-lock.json" -nt "$npm_stamp" ]; then
+    (cd "$view" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    touch "$npm_stamp"
 fi
