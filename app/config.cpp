@@ -309,6 +309,7 @@ static const ConfigKey CONFIG_KEYS[] = {
     {.name = "flush_collision_angle_buffer_every", .field = &SimulationConfig::flush_collision_angle_buffer_every, .alterOrder = 20, .interval = IntervalUse::CollisionAngle},
     {.name = "diffusive_z", .field = &SimulationConfig::diffusive_z},
     {.name = "z_temperature", .field = &SimulationConfig::z_temperature, .rule = ruleThermalWallTemperature},
+    {.name = "wall_seed", .field = &SimulationConfig::wall_seed},
     {.name = "thermostatted_a", .field = &SimulationConfig::thermostatted_a},
     {.name = "has_metal_z", .field = &SimulationConfig::has_metal_z},
     {.name = "metal_z", .field = &SimulationConfig::metal_z},

@@ -61,6 +61,8 @@ static void continueWithAlteredValues() {
 
 void loadInputs() {
     loadConfig();
+    // Before the restart state: a continued run replaces the seeded state with its saved one.
+    seedRandomGenerator(config.wall_seed);
     loadSpecies();
     if (config.mode == "init") {
         loadInitialState();

@@ -47,6 +47,7 @@ struct SimulationConfig {
     uint64_t flush_collision_angle_buffer_every = 500000;
     bool diffusive_z = false;
     double z_temperature = 273.15;
+    uint64_t wall_seed = 5489;  // the standard default seed of the 64-bit Mersenne twister
     bool thermostatted_a = false;
     bool has_metal_z = false;
     double metal_z = 0.0;

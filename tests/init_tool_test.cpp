@@ -68,6 +68,35 @@ TEST(InitToolTest, DefaultsFitTheBudgetAndArePrinted) {
     EXPECT_EQ(readJson(dir.file("linear_profile.json"))["num_instances"], 90);
 }
 
+// Replicas of a study with thermal walls must differ in the walls' random numbers, not only
+// in the starting state. The same seed still repeats a run bit for bit, and a config.json
+// without the key keeps the generator's old fixed start.
+TEST(InitToolTest, TheWallSeedGivesEachReplicaItsOwnWallNoise) {
+    TempDir dir;
+    const std::string first = dir.path + "/first";
+    initFolder(first, {"-n", "100", "-p", "0.05", "--walls", "diffusive", "--seed", "4", "--max-collisions", "3000",
+                       "--set", "log_state=false", "--set", "wall_seed=4"});
+    const auto copyWithWallSeed = [&](const std::string& name, const json& seed) {
+        fs::copy(first, dir.path + "/" + name);
+        json config = readJson(dir.path + "/" + name + "/config.json");
+        if (seed.is_null()) {
+            config.erase("wall_seed");
+        } else {
+            config["wall_seed"] = seed;
+        }
+        writeJson(dir.path + "/" + name + "/config.json", config);
+        return dir.path + "/" + name;
+    };
+    const std::string same = copyWithWallSeed("same", 4), other = copyWithWallSeed("other", 5);
+    const std::string unset = copyWithWallSeed("unset", nullptr), standard = copyWithWallSeed("standard", 5489);
+    for (const std::string& folder : {first, same, other, unset, standard}) ASSERT_EQ(runHardgas(folder).status, 0) << folder;
+    const auto velocities = [](const std::string& folder) { return readJson(folder + "/last_state.json")["velX"]; };
+    EXPECT_EQ(velocities(first), velocities(same));
+    EXPECT_NE(velocities(first), velocities(other));
+    EXPECT_EQ(velocities(unset), velocities(standard));
+    EXPECT_NE(velocities(unset), velocities(first));
+}
+
 TEST(InitToolTest, UnusableOptionsAreRefusedWithStatusOne) {
     TempDir dir;
     const std::pair<std::vector<std::string>, std::string> cases[] = {

@@ -10,6 +10,7 @@ packages=(
     python3 python3-numpy python3-matplotlib python3-pandas python3-ase python3-gsd
     python3-venv python3-pip python3-setuptools python3-wheel
     chromium
+    snakemake slurm-wlm munge
 )
 # hardgas-view's page and its browser test run on three.js and playwright-core from npm; a
 # Node.js installed another way is kept.

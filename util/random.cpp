@@ -16,6 +16,11 @@ thread_local RandomState randomState;
 
 void resetRandomGenerator() { randomState = RandomState{}; }
 
+void seedRandomGenerator(uint64_t seed) {
+    randomState = RandomState{};
+    randomState.generator.seed(seed);
+}
+
 // The classic locale, so that no digit grouping of the user's locale enters the text.
 template <typename T>
 static std::string stateText(const T& part) {
