@@ -8,7 +8,7 @@ SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build test test-release test-sanitize test-fuzz fuzz demo bench soak clean
+.PHONY: all setup build test test-release test-sanitize test-fuzz fuzz demo bench soak sweep clean
 
 all: build
 
@@ -49,6 +49,16 @@ bench: build
 # sphere through a wall, a fatal contact error or energy drift.
 soak: build
 	/usr/bin/python3 bench/soak.py --build $(BUILD_DIR)
+
+# The example grid of workflows/sweep with all local cores, into SWEEP_DIR. A sweep that was
+# killed leaves Snakemake's lock behind: it is lifted first, and the runs that were cut off
+# are done again or continued from their restart files.
+SWEEP_DIR ?= $(BUILD_DIR)/sweep
+SNAKEMAKE = .venv/bin/python -m snakemake --snakefile workflows/sweep/Snakefile --directory $(SWEEP_DIR)
+sweep: build
+	$(SNAKEMAKE) --unlock --quiet
+	$(SNAKEMAKE) --cores all --rerun-incomplete
+	@echo "Results in $(SWEEP_DIR)/results.csv, figures in $(SWEEP_DIR)/figures"
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
