@@ -176,6 +176,8 @@ InitialSystem buildInitialSystem(const InitOptions& o) {
     if (o.walls == "diffusive") {
         c["diffusive_z"] = true;
         c["z_temperature"] = o.wallTemperature > 0.0 ? o.wallTemperature : o.temperature;
+        // Replicas made with different seeds must differ in their wall noise too.
+        c["wall_seed"] = o.seed;
     }
     for (const auto& [key, value] : o.extraConfig) c[key] = value;
     s.config = std::move(c);

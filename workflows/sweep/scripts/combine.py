@@ -31,7 +31,7 @@ def row(name, parameters, summary_path):
     r = {"run": name}
     r.update(parameters)
     r["collisions done"] = summary["run"]["collisions"]
-    r["collisions this run"] = summary["run"]["collisions_this_run"]
+    r["averaged from collision"] = summary["run"]["averaged_from"]["collisions"]
     r["diameter (m)"] = summary["run"]["species"][0]["diameter_m"]
     r["mass (kg)"] = summary["run"]["species"][0]["mass_kg"]
     for column, figure in summary["means"].items():
