@@ -145,12 +145,17 @@ def check_case(hardgas, name, kills, rng, work):
                                                  for kind in ("straight", "windowed", "killed", "stopped", "full"))
     for copy in (straight, windowed, killed, stopped, full):
         shutil.copytree(base, copy)
-    # Kills and failed writes resume the stretch they interrupt, with its angle windows as they
-    # were: windows inside the stretch show whether they were moved on again.
+    # Kills and failed writes resume the stretch they interrupt, with its angle windows and what
+    # alter.json changed as they were: windows inside the stretch show whether they were moved
+    # on again, and an alter.json polled seldom whether its values hold between a resumption
+    # and the next poll.
     span = case["final"] - case["start"]
     for copy in (windowed, killed, full):
         set_keys(copy, {f"sample_{kind}_angle_{end}": int(case["start"] + fraction * span)
                         for kind in ("collision", "scattering") for end, fraction in (("after", 0.3), ("until", 0.7))})
+        set_keys(copy, {"check_alter_every": case["save"] * 3 + case["save"] // 2})
+        with open(os.path.join(copy, "alter.json"), "w") as f:
+            json.dump({"stats_every": case["keys"]["stats_every"] // 2 + 1}, f)
 
     run(hardgas, straight)
     started = time.monotonic()

@@ -38,7 +38,10 @@ with open(os.path.join(folder, "run.lock"), "w") as lock:
     done = collisions_done()
     finished = done >= budget and os.path.exists(snakemake.output[0])
     if not finished:
-        set_mode("continue" if 0 < done < budget else "init")
+        # A run that reached its budget but lost its summary.json (Snakemake removes the
+        # output of a job it did not see finish) continues for no collision: its summary
+        # averages the thermo table of the whole run again.
+        set_mode("continue" if done > 0 else "init")
         with open(snakemake.log[0], "a") as log:
             status = subprocess.run([snakemake.params.hardgas, folder], stdout=log, stderr=subprocess.STDOUT,
                                     pass_fds=[lock.fileno()]).returncode
