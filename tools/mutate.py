@@ -155,6 +155,8 @@ MUTANTS = {
         ("app-cut-no-restart", "a periodic restart save leaves the engine as it was instead of starting it over",
          "saveRestartPointWithOutputs(RestartKind::Periodic);\n    startEngineFromStoredState();",
          "saveRestartPointWithOutputs(RestartKind::Periodic);"),
+        ("app-resume-altered", "a run resumed from a periodic restart point forgets what alter.json had changed",
+         "if (resumeState.found && resumeState.kind == RestartKind::Periodic) continueWithAlteredValues();", ""),
         ("app-cut-no-flush", "a periodic restart save leaves the snapshots in their buffer",
          "if (!stateSnapshotBuffer().empty()) flushStateSnapshots();",
          "if (kind == RestartKind::EndOfRun && !stateSnapshotBuffer().empty()) flushStateSnapshots();"),
