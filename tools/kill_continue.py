@@ -141,21 +141,23 @@ def check_case(hardgas, name, kills, rng, work):
     run(hardgas, base)
     set_keys(base, {"mode": "continue", "max_collision_count": case["final"]})
 
-    straight, windowed, killed, stopped, full = (os.path.join(work, f"{name}-{kind}")
-                                                 for kind in ("straight", "windowed", "killed", "stopped", "full"))
-    for copy in (straight, windowed, killed, stopped, full):
-        shutil.copytree(base, copy)
     # Kills and failed writes resume the stretch they interrupt, with its angle windows and what
     # alter.json changed as they were: windows inside the stretch show whether they were moved
     # on again, and an alter.json polled seldom whether its values hold between a resumption
     # and the next poll.
+    steered = os.path.join(work, f"{name}-steered")
+    shutil.copytree(base, steered)
     span = case["final"] - case["start"]
-    for copy in (windowed, killed, full):
-        set_keys(copy, {f"sample_{kind}_angle_{end}": int(case["start"] + fraction * span)
-                        for kind in ("collision", "scattering") for end, fraction in (("after", 0.3), ("until", 0.7))})
-        set_keys(copy, {"check_alter_every": case["save"] * 3 + case["save"] // 2})
-        with open(os.path.join(copy, "alter.json"), "w") as f:
-            json.dump({"stats_every": case["keys"]["stats_every"] // 2 + 1}, f)
+    set_keys(steered, {f"sample_{kind}_angle_{end}": int(case["start"] + fraction * span)
+                       for kind in ("collision", "scattering") for end, fraction in (("after", 0.3), ("until", 0.7))})
+    set_keys(steered, {"check_alter_every": case["save"] * 3 + case["save"] // 2})
+    with open(os.path.join(steered, "alter.json"), "w") as f:
+        json.dump({"stats_every": case["keys"]["stats_every"] // 2 + 1}, f)
+
+    straight, windowed, killed, stopped, full = (os.path.join(work, f"{name}-{kind}")
+                                                 for kind in ("straight", "windowed", "killed", "stopped", "full"))
+    for copy, start in ((straight, base), (stopped, base), (windowed, steered), (killed, steered), (full, steered)):
+        shutil.copytree(start, copy)
 
     run(hardgas, straight)
     started = time.monotonic()
@@ -171,7 +173,7 @@ def check_case(hardgas, name, kills, rng, work):
         left = max((case["final"] - count) / (case["final"] - case["start"]), 0.05)
         if run_and_kill(hardgas, killed, rng.uniform(0.02, 0.9) * duration * left):
             shutil.rmtree(killed)
-            shutil.copytree(base, killed)
+            shutil.copytree(steered, killed)
             done_kills = 0
             continue
         done_kills += 1
