@@ -15,23 +15,20 @@
 // program allocate for species that do not exist.
 static constexpr int32_t MAX_SPECIES_INDEX = 65535;
 
-static void readSpeciesEntries(const json& particles) {
-    for (size_t k = 0; k < particles.size(); ++k) {
-        const json& entry = particles[k];
-        const std::string where = "particles[" + std::to_string(k) + "]";
-        const double diameter = asDouble(requireKey(entry, "diameter", where + ".diameter"), where + ".diameter");
-        const double mass = asDouble(requireKey(entry, "mass", where + ".mass"), where + ".mass");
-        const int32_t species = asInt(requireKey(entry, "species", where + ".species"), where + ".species");
-        if (diameter < 0.0) throw InputError("key \"" + where + ".diameter\" must not be negative");
-        if (mass <= 0.0) throw InputError("key \"" + where + ".mass\" must be positive");
-        if (species < 0 || species > MAX_SPECIES_INDEX) {
-            throw InputError("key \"" + where + ".species\" must be a species index from 0 to " +
-                             std::to_string(MAX_SPECIES_INDEX) + ", but is " + std::to_string(species));
-        }
-        sim.motion[k].radius = diameter / 2.0;
-        sim.mass[k] = mass;
-        sim.species[k] = species;
+static void readSpeciesEntry(size_t k, const json& entry) {
+    const std::string where = "particles[" + std::to_string(k) + "]";
+    const double diameter = asDouble(requireKey(entry, "diameter", where + ".diameter"), where + ".diameter");
+    const double mass = asDouble(requireKey(entry, "mass", where + ".mass"), where + ".mass");
+    const int32_t species = asInt(requireKey(entry, "species", where + ".species"), where + ".species");
+    if (diameter < 0.0) throw InputError("key \"" + where + ".diameter\" must not be negative");
+    if (mass <= 0.0) throw InputError("key \"" + where + ".mass\" must be positive");
+    if (species < 0 || species > MAX_SPECIES_INDEX) {
+        throw InputError("key \"" + where + ".species\" must be a species index from 0 to " +
+                         std::to_string(MAX_SPECIES_INDEX) + ", but is " + std::to_string(species));
     }
+    sim.motion[k].radius = diameter / 2.0;
+    sim.mass[k] = mass;
+    sim.species[k] = species;
 }
 
 // Cells narrower than the largest diameter would let a pair touch across a cell that the
@@ -52,18 +49,29 @@ static void checkCellsHoldLargestSphere() {
 void loadSpecies() {
     std::cout << BLUE << "Loading particles_config.json...";
     const std::string path = solutionFolder + "/particles_config.json";
-    const json doc = loadJsonInput(path, "Cannot open configuration file: ");
+    // The entries are stored as they are read (a tree of them took 300 bytes per particle);
+    // the first that cannot be used is reported once the file is read.
+    std::string problem;
+    ArrayStream stream{{"particles"}, [&](size_t, size_t k, const json& entry) {
+                           if (k >= static_cast<size_t>(particleCount()) || !problem.empty()) return;
+                           try {
+                               readSpeciesEntry(k, entry);
+                           } catch (const InputError& e) {
+                               problem = e.what();
+                           }
+                       }};
+    const json doc = loadJsonInput(path, "Cannot open configuration file: ",
+                                   [&](int depth, json::parse_event_t event, json& parsed) { return stream(depth, event, parsed); });
     try {
         // Without a "particles" list (or without an object to hold one) there are no entries.
-        static const json noParticles = json::array();
-        const json& particles = doc.is_object() && doc.contains("particles") ? doc["particles"] : noParticles;
-        if (!particles.is_array()) {
-            throw InputError("key \"particles\": type must be array, but is " + std::string(particles.type_name()));
+        const bool listed = doc.is_object() && doc.contains("particles");
+        if (listed && !doc["particles"].is_array()) {
+            throw InputError("key \"particles\": type must be array, but is " + std::string(doc["particles"].type_name()));
         }
-        if (particles.size() != static_cast<size_t>(config.num_molecules)) {
+        if ((listed ? stream.counts[0] : 0) != static_cast<size_t>(config.num_molecules)) {
             throw InputRefused("num_molecules != len(particles)");
         }
-        readSpeciesEntries(particles);
+        if (!problem.empty()) throw InputError(problem);
     } catch (const InputError& e) {
         refuseInput(path, e.what());
     }

@@ -1,18 +1,19 @@
 #include "util/json_input.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <limits>
 
 #include "util/error.h"
 
-ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& problem) {
+ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& problem, const json::parser_callback_t& keep) {
     std::ifstream in(path);
     if (!in.is_open()) {
         return ParseOutcome::CannotOpen;
     }
     try {
-        doc = json::parse(in);
+        doc = json::parse(in, keep);
     } catch (const std::exception& e) {
         problem = "Error parsing " + path + ": " + e.what();
         return ParseOutcome::Malformed;
@@ -20,10 +21,37 @@ ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& prob
     return ParseOutcome::Ok;
 }
 
+ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& problem) {
+    return parseJsonFile(path, doc, problem, nullptr);
+}
+
+bool ArrayStream::operator()(int depth, json::parse_event_t event, json& parsed) {
+    using Event = json::parse_event_t;
+    if (depth == 1 && event == Event::key) {
+        const auto found = std::find(keys.begin(), keys.end(), parsed.get<std::string>());
+        current = found == keys.end() ? -1 : static_cast<int>(found - keys.begin());
+        return true;
+    }
+    if (current < 0) return true;
+    if (depth == 1 && event != Event::array_start) {
+        current = -1;  // not an array, or its end
+        return true;
+    }
+    // An element is whole at its value, or at the end of a nested array or object.
+    if (depth != 2 || !(event == Event::value || event == Event::array_end || event == Event::object_end)) return true;
+    const auto key = static_cast<size_t>(current);
+    take(key, counts[key]++, parsed);
+    return false;
+}
+
 json loadJsonInput(const std::string& path, const char* cannotOpenPrefix) {
+    return loadJsonInput(path, cannotOpenPrefix, nullptr);
+}
+
+json loadJsonInput(const std::string& path, const char* cannotOpenPrefix, const json::parser_callback_t& keep) {
     json doc;
     std::string problem;
-    switch (parseJsonFile(path, doc, problem)) {
+    switch (parseJsonFile(path, doc, problem, keep)) {
         case ParseOutcome::CannotOpen:
             throw InputRefused(cannotOpenPrefix + path);
         case ParseOutcome::Malformed:

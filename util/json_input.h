@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <functional>
 #include <optional>
+#include <vector>
 #include <stdexcept>
 #include <string>
 
@@ -21,9 +23,28 @@ enum class ParseOutcome { Ok, CannotOpen, Malformed };
 // file that cannot be opened is left for the caller to report in its own words.
 ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& problem);
 
+// parseJsonFile with a callback that decides, element by element, what the tree keeps: a large
+// array can be taken out as it is read instead of being held whole.
+ParseOutcome parseJsonFile(const std::string& path, json& doc, std::string& problem, const json::parser_callback_t& keep);
+
+// A parse callback for a top-level object with large arrays under `keys`: every element of
+// those arrays goes to take(key, index, value) as soon as it is read and is not kept, so the
+// tree holds the arrays empty (anything else under those keys stays, for the type check).
+// counts[key] receives the number of elements. A tree of every element would hold tens of
+// bytes per number at once.
+struct ArrayStream {
+    std::vector<std::string> keys;
+    std::function<void(size_t key, size_t index, const json& value)> take;
+    std::vector<size_t> counts = std::vector<size_t>(keys.size());
+    int current = -1;
+
+    bool operator()(int depth, json::parse_event_t event, json& parsed);
+};
+
 // parseJsonFile for a file the run cannot do without. Throws InputRefused with the parse
 // problem, or with cannotOpenPrefix + path when the file cannot be opened.
 json loadJsonInput(const std::string& path, const char* cannotOpenPrefix);
+json loadJsonInput(const std::string& path, const char* cannotOpenPrefix, const json::parser_callback_t& keep);
 
 // parseJsonFile for a file the run can do without: nullopt when it cannot be opened; a
 // malformed one throws InputRefused with the parse problem.
