@@ -64,16 +64,19 @@ def set_config(folder, **values):
 def fastest(binary_args, folder, repeat):
     """The shortest wall time of several runs from the same saved state (the machine is
     shared), and the peak memory."""
-    restart = os.path.join(folder, "last_state.json")
-    shutil.copyfile(restart, restart + ".equilibrated")
+    # The restart file and its record in resume.json go together.
+    restart = [os.path.join(folder, name) for name in ("last_state.json", "resume.json")]
+    for path in restart:
+        shutil.copyfile(path, path + ".equilibrated")
     runs = []
     for _ in range(repeat):
-        shutil.copyfile(restart + ".equilibrated", restart)
+        for path in restart:
+            shutil.copyfile(path + ".equilibrated", path)
         runs.append(run(binary_args))
     return min(t for t, _ in runs), max(m for _, m in runs)
 
 
-def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves, thermo):
+def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves, thermo, extra=()):
     folder = os.path.join(workdir, f"n{n}_phi{phi}")
     equilibrated = EQUILIBRATION_PER_PARTICLE * n
     # hardgas-init sizes the profile cadence to its own budget, the few equilibration collisions:
@@ -86,6 +89,7 @@ def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves, the
         quiet += ["--set", "log_thermo=false"]
     if sampling:
         quiet += [option for key in SAMPLING for option in ("--set", key)]
+    quiet += [option for key in extra for option in ("--set", key)]
     subprocess.run([os.path.join(build, "hardgas-init"), folder, "-n", str(n), "-p", str(phi), "--seed", "1",
                     "--max-collisions", str(equilibrated)] + quiet, check=True, stdout=subprocess.DEVNULL)
     hardgas = os.path.join(build, "hardgas")

@@ -24,7 +24,16 @@ TEST(InitToolTest, TwoSpeciesBetweenWallsStartWithoutOverlapAtTheGivenTemperatur
     ASSERT_EQ(init.size(), 200u);
     const double L = config["domain_size"];
     const int cells = config["cells_per_dimension"];
-    EXPECT_TRUE(L / cells >= 5e-10 && L / (cells + 1) < 5e-10) << cells;  // as many cells as the largest sphere allows
+    EXPECT_TRUE(L / cells >= 5e-10 && L / (cells + 1) < 5e-10) << cells;  // dense: as many cells as the largest sphere allows
+    // Dilute: fewer, wider cells that hold about a fifth of a particle each.
+    TempDir dilute;
+    initFolder(dilute.path, {"-n", "2000", "-p", "0.01", "--max-collisions", "10"});
+    const json diluteConfig = readJson(dilute.file("config.json"));
+    const double width = std::cbrt(0.2 * std::pow(diluteConfig["domain_size"].get<double>(), 3) / 2000);
+    const int diluteCells = diluteConfig["cells_per_dimension"];
+    EXPECT_TRUE(diluteConfig["domain_size"].get<double>() / diluteCells >= width &&
+                diluteConfig["domain_size"].get<double>() / (diluteCells + 1) < width)
+        << diluteCells;
 
     int speciesB = 0;
     double momentum[3] = {}, momentumScale = 0, kinetic = 0;

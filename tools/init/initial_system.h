@@ -39,5 +39,10 @@ InitialSystem buildInitialSystem(const InitOptions& options);
 // The largest n with L / n at least the diameter (at least 1).
 int32_t largestCellCount(double domainSize, double largestDiameter);
 
+// The cells per axis that run fastest: as many as fit, each at least the largest diameter
+// wide and holding about CELL_OCCUPANCY_FOR_SPEED particles on average.
+inline constexpr double CELL_OCCUPANCY_FOR_SPEED = 0.2;
+int32_t fastestCellCount(double domainSize, double largestDiameter, int64_t particles);
+
 // Writes config.json, particles_config.json and particles_init.json into folder.
 void writeSolutionFolder(const InitialSystem& system, const std::string& folder);
