@@ -98,7 +98,10 @@ def steered_case(options, tmp):
     folder = os.path.join(tmp, name)
     command = [options.init, name, "-n", "30", "-p", "0.03", "--fraction-b", "0.4", "--diameter-b", "4.4e-10",
                "--mass-b", "6.6e-26", "--walls", "diffusive", "--wall-temperature", "300", "-g", "2e12",
-               "--seed", "7", "--max-collisions", "200"]
+               "--seed", "7", "--max-collisions", "200",
+               # the grid it was first hashed with, so that hardgas-init's choice of cells for
+               # speed leaves the trajectories of this case alone
+               "--set", "cells_per_dimension=7"]
     for key, value in STEERED_SETTINGS.items():
         command += ["--set", f"{key}={json.dumps(value)}"]
     run(command, tmp)
