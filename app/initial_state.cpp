@@ -21,29 +21,38 @@ static void readTriple(const json& entry, const std::string& key, const std::str
 void loadInitialState() {
     std::cout << BLUE << "Loading particles_init.json...";
     const std::string path = solutionFolder + "/particles_init.json";
-    const json doc = loadJsonInput(path, "Cannot open particle state: ");
+    // The entries are stored as they are read: a tree of every entry took several hundred
+    // bytes per particle at once. The first that cannot be used is reported after the read.
+    std::string problem;
+    ArrayStream stream{{"particles"}, [&](size_t, size_t k, const json& entry) {
+                           if (k >= static_cast<size_t>(particleCount()) || !problem.empty()) return;
+                           try {
+                               const std::string where = "particles[" + std::to_string(k) + "]";
+                               double position[3], velocity[3];
+                               readTriple(entry, "position", where, position);
+                               readTriple(entry, "velocity", where, velocity);
+                               ParticleMotion& m = sim.motion[k];
+                               m.posX = position[0];
+                               m.posY = position[1];
+                               m.posZ = position[2];
+                               m.velX = velocity[0];
+                               m.velY = velocity[1];
+                               m.velZ = velocity[2];
+                           } catch (const InputError& e) {
+                               problem = e.what();
+                           }
+                       }};
+    const json doc = loadJsonInput(path, "Cannot open particle state: ",
+                                   [&](int depth, json::parse_event_t event, json& parsed) { return stream(depth, event, parsed); });
     if (!doc.is_object() || !doc.contains("particles") || !doc["particles"].is_array()) {
         throw InputRefused("Error: " + path + " missing 'particles' array.");
     }
-    const json& particles = doc["particles"];
     try {
-        if (particles.size() != static_cast<size_t>(config.num_molecules)) {
-            throw InputError("\"particles\" holds " + std::to_string(particles.size()) +
+        if (stream.counts[0] != static_cast<size_t>(config.num_molecules)) {
+            throw InputError("\"particles\" holds " + std::to_string(stream.counts[0]) +
                              " entries, but num_molecules is " + std::to_string(config.num_molecules));
         }
-        for (size_t k = 0; k < particles.size(); ++k) {
-            const std::string where = "particles[" + std::to_string(k) + "]";
-            double position[3], velocity[3];
-            readTriple(particles[k], "position", where, position);
-            readTriple(particles[k], "velocity", where, velocity);
-            ParticleMotion& m = sim.motion[k];
-            m.posX = position[0];
-            m.posY = position[1];
-            m.posZ = position[2];
-            m.velX = velocity[0];
-            m.velY = velocity[1];
-            m.velZ = velocity[2];
-        }
+        if (!problem.empty()) throw InputError(problem);
         if (std::string problem = positionProblem("position", PositionSource::FreshStart); !problem.empty()) throw InputError(problem);
         if (std::string problem = velocityProblem("velocity"); !problem.empty()) throw InputError(problem);
     } catch (const InputError& e) {
