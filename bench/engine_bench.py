@@ -14,6 +14,10 @@ thermo table at its default (a row every N collisions), which is otherwise off; 
 writes last_state.json every 500,000 collisions (its default), which also drains the
 free-path and collision-velocity samples to their files.
 
+--baseline DIR times an earlier build on the same states, the two taking turns; --case column
+or mixture measures a gas column under gravity between thermal walls or a two-species gas
+instead of the one-species periodic gas.
+
 --peer DIR (repeatable) also times a public event-driven code on each system, in the same run right after hardgas,
 through the peer_rate.py script beside DIR (which builds and runs the variant in DIR at run lengths that take a few
 seconds each), and prints hardgas's rate over the peer's.
@@ -31,6 +35,10 @@ import time
 SYSTEMS = [(4000, 0.1), (4000, 0.3), (32000, 0.1), (32000, 0.3), (256000, 0.1), (256000, 0.3)]
 TARGETS = {(4000, 0.1): 1_000_000, (4000, 0.3): 800_000, (32000, 0.3): 600_000, (256000, 0.3): 300_000}
 EQUILIBRATION_PER_PARTICLE = 3
+# hardgas-init options of each kind of system: a periodic gas of one species, a gas column
+# under gravity between thermal walls, and a periodic mixture of two species.
+CASES = {"gas": [], "column": ["--walls", "diffusive", "-g", "8e12"],
+         "mixture": ["--fraction-b", "0.5", "--diameter-b", "2.2e-10", "--mass-b", "6.64e-27"]}
 # The peer's run lengths in its reduced time units, (T1, T2): a few seconds each on these machines.
 PEER_RUN_LENGTHS = {(4000, 0.1): (100, 1000), (4000, 0.3): (20, 170), (4000, 0.45): (10, 80), (32000, 0.1): (20, 150),
                     (32000, 0.3): (3, 22), (32000, 0.45): (2, 12), (256000, 0.1): (3, 20), (256000, 0.3): (0.5, 2.5)}
@@ -61,22 +69,24 @@ def set_config(folder, **values):
         json.dump(config, f, indent=4)
 
 
-def fastest(binary_args, folder, repeat):
-    """The shortest wall time of several runs from the same saved state (the machine is
-    shared), and the peak memory."""
+def fastest(binaries, folder, args, repeat):
+    """For each binary, the shortest wall time of several runs from the same saved state
+    (the machine is shared; the binaries take turns), and the peak memory."""
     # The restart file and its record in resume.json go together.
     restart = [os.path.join(folder, name) for name in ("last_state.json", "resume.json")]
     for path in restart:
         shutil.copyfile(path, path + ".equilibrated")
-    runs = []
+    runs = [[] for _ in binaries]
     for _ in range(repeat):
-        for path in restart:
-            shutil.copyfile(path + ".equilibrated", path)
-        runs.append(run(binary_args))
-    return min(t for t, _ in runs), max(m for _, m in runs)
+        for k, binary in enumerate(binaries):
+            for path in restart:
+                shutil.copyfile(path + ".equilibrated", path)
+            runs[k].append(run([binary] + args))
+    return [(min(t for t, _ in r), max(m for _, m in r)) for r in runs]
 
 
-def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves, thermo, extra=()):
+def measure(builds, case, n, phi, budget, workdir, repeat, sampling, restart_saves, thermo):
+    """Collisions per second of each build's hardgas, and the first build's peak memory per particle."""
     folder = os.path.join(workdir, f"n{n}_phi{phi}")
     equilibrated = EQUILIBRATION_PER_PARTICLE * n
     # hardgas-init sizes the profile cadence to its own budget, the few equilibration collisions:
@@ -89,18 +99,18 @@ def measure(build, n, phi, budget, workdir, repeat, sampling, restart_saves, the
         quiet += ["--set", "log_thermo=false"]
     if sampling:
         quiet += [option for key in SAMPLING for option in ("--set", key)]
-    quiet += [option for key in extra for option in ("--set", key)]
-    subprocess.run([os.path.join(build, "hardgas-init"), folder, "-n", str(n), "-p", str(phi), "--seed", "1",
-                    "--max-collisions", str(equilibrated)] + quiet, check=True, stdout=subprocess.DEVNULL)
-    hardgas = os.path.join(build, "hardgas")
-    _, peak = run([hardgas, folder])
+    subprocess.run([os.path.join(builds[0], "hardgas-init"), folder, "-n", str(n), "-p", str(phi), "--seed", "1",
+                    "--max-collisions", str(equilibrated)] + CASES[case] + quiet, check=True,
+                   stdout=subprocess.DEVNULL)
+    binaries = [os.path.join(build, "hardgas") for build in builds]
+    _, peak = run([binaries[0], folder])
     set_config(folder, mode="continue", max_collision_count=equilibrated)
-    idle, peak_idle = fastest([hardgas, folder], folder, repeat)
+    idle = fastest(binaries, folder, [folder], repeat)
     set_config(folder, max_collision_count=equilibrated + budget)
-    busy, peak_busy = fastest([hardgas, folder], folder, repeat)
+    busy = fastest(binaries, folder, [folder], repeat)
     shutil.rmtree(folder)
-    rate = budget / max(busy - idle, 1e-9)
-    return rate, max(peak, peak_idle, peak_busy) / n
+    rates = [budget / max(b[0] - i[0], 1e-9) for i, b in zip(idle, busy)]
+    return rates, max(peak, idle[0][1], busy[0][1]) / n
 
 
 def peer_rate(peer, n, phi):
@@ -131,22 +141,31 @@ def main():
     parser.add_argument("--thermo", action="store_true", help="with the thermo table at its default interval")
     parser.add_argument("--peer", action="append", default=[], metavar="DIR",
                         help="also time the public code in DIR (e.g. ../shared/peers/edmd-cell) on each system")
+    parser.add_argument("--baseline", metavar="DIR",
+                        help="also time the hardgas in DIR (an earlier build) on the same states, taking turns, "
+                             "and print the rate over its rate")
+    parser.add_argument("--case", choices=sorted(CASES), default="gas",
+                        help="gas: periodic, one species (default); column: gravity between thermal walls; "
+                             "mixture: two species")
     args = parser.parse_args()
     systems = [s for s in SYSTEMS if s[0] == 4000] if args.quick else SYSTEMS
     if args.system:
         systems = [(int(n), float(phi)) for n, phi in (text.split(":") for text in args.system)]
-    peers = "".join(f" {os.path.basename(os.path.normpath(p)):>14} {'ratio':>6}" for p in args.peer)
-    print(f"{'N':>8} {'phi':>5} {'collisions/s':>14} {'target':>10} {'peak B/particle':>16}{peers}")
+    builds = [args.build] + ([args.baseline] if args.baseline else [])
+    header = f" {'baseline':>14} {'ratio':>6}" if args.baseline else ""
+    header += "".join(f" {os.path.basename(os.path.normpath(p)):>14} {'ratio':>6}" for p in args.peer)
+    print(f"{'N':>8} {'phi':>5} {'collisions/s':>14} {'target':>10} {'peak B/particle':>16}{header}")
     with tempfile.TemporaryDirectory(prefix="hardgas-bench-") as workdir:
         for n, phi in systems:
             budget = args.collisions or (200_000 if args.quick else max(3_000_000, 10 * n))
-            rate, per_particle = measure(args.build, n, phi, budget, workdir, args.repeat, args.sampling,
-                                         args.restart_saves, args.thermo)
-            target = TARGETS.get((n, phi))
+            rates, per_particle = measure(builds, args.case, n, phi, budget, workdir, args.repeat, args.sampling,
+                                          args.restart_saves, args.thermo)
+            rate = rates[0]
+            target = TARGETS.get((n, phi)) if args.case == "gas" else None
             target_text = f"{target:,}" if target else "-"
-            columns = ""
+            columns = f" {rates[1]:>14,.0f} {rate / rates[1]:>6.2f}" if args.baseline else ""
             for peer in args.peer:
-                other = peer_rate(peer, n, phi)
+                other = peer_rate(peer, n, phi) if args.case == "gas" else None
                 columns += f" {other:>14,} {rate / other:>6.2f}" if other else f" {'-':>14} {'-':>6}"
             print(f"{n:>8,} {phi:>5} {rate:>14,.0f} {target_text:>10} {per_particle:>16,.0f}{columns}", flush=True)
 

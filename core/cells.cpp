@@ -9,7 +9,7 @@ CellGrid grid;
 
 void resetCellGrid() { grid = CellGrid{}; }
 
-static std::vector<AxisStep> axisSteps(int32_t n, bool wallsAtEnds) {
+static std::vector<AxisStep> axisSteps(int32_t n, bool wallsAtEnds, double length) {
     std::vector<AxisStep> steps(static_cast<size_t>(3 * n));
     for (int32_t i = 0; i < n; ++i) {
         for (int32_t d = -1; d <= 1; ++d) {
@@ -24,7 +24,7 @@ static std::vector<AxisStep> axisSteps(int32_t n, bool wallsAtEnds) {
             }
             // No neighbours through the floor or the ceiling.
             s.exists = !(wallsAtEnds && ((i == 0 && s.ghost == -1) || (i == n - 1 && s.ghost == +1)));
-            s.ghostShift = static_cast<double>(s.ghost);
+            s.shift = s.ghost * length;
             steps[static_cast<size_t>(3 * i + d + 1)] = s;
         }
     }
@@ -41,21 +41,21 @@ void initCells() {
     grid.occupied.assign(static_cast<size_t>(grid.n) * static_cast<size_t>(grid.n) *
                              static_cast<size_t>(grid.occupiedWordsPerColumn),
                          0);
-    grid.stepsXY = axisSteps(grid.n, false);
-    grid.stepsZ = axisSteps(grid.n, config.reflective_z);
+    grid.stepsXY = axisSteps(grid.n, false, config.domain_size);
+    grid.stepsZ = axisSteps(grid.n, config.reflective_z, config.domain_size);
 }
 
-// The cell's occupancy bit, found from the cell's position in the grid array.
-static void setOccupied(const Cell& cell, bool occupied) {
-    const auto index = static_cast<int32_t>(&cell - grid.cells.data());
-    const int32_t column = index / grid.n;
-    const int32_t z = index % grid.n;
-    uint64_t& word = grid.occupied[static_cast<size_t>(column * grid.occupiedWordsPerColumn + (z >> 6))];
-    const uint64_t bit = uint64_t{1} << (z & 63);
+static void setOccupied(CellIndices c, bool occupied) {
+    const int32_t column = c.x * grid.n + c.y;
+    uint64_t& word = grid.occupied[static_cast<size_t>(column * grid.occupiedWordsPerColumn + (c.z >> 6))];
+    const uint64_t bit = uint64_t{1} << (c.z & 63);
     word = occupied ? (word | bit) : (word & ~bit);
 }
 
-static void appendToCell(int32_t p, Cell& cell) {
+static Cell& cellAt(CellIndices c) { return grid.cells[static_cast<size_t>(cellIndex(c.x, c.y, c.z))]; }
+
+static void appendToCell(int32_t p, CellIndices c) {
+    Cell& cell = cellAt(c);
     const int32_t slot = cell.count;
     if (slot < INLINE_SLOTS) {
         cell.slots[slot] = p;
@@ -67,7 +67,7 @@ static void appendToCell(int32_t p, Cell& cell) {
         grid.overflowLists[static_cast<size_t>(cell.overflow)].push_back(p);
     }
     cell.count += 1;
-    if (cell.count == 1) setOccupied(cell, true);
+    if (cell.count == 1) setOccupied(c, true);
     sim.cellSlot[static_cast<size_t>(p)] = slot;
 }
 
@@ -80,13 +80,14 @@ static void overwriteSlot(Cell& cell, int32_t slot, int32_t p) {
 }
 
 // Constant-time removal: the last entry of the list takes the place of the removed one.
-static void removeFromCell(int32_t p, Cell& cell) {
+static void removeFromCell(int32_t p, CellIndices c) {
+    Cell& cell = cellAt(c);
     const int32_t slot = sim.cellSlot[static_cast<size_t>(p)];
     const int32_t last = cellParticle(cell, cell.count - 1);
     overwriteSlot(cell, slot, last);
     sim.cellSlot[static_cast<size_t>(last)] = slot;
     cell.count -= 1;
-    if (cell.count == 0) setOccupied(cell, false);
+    if (cell.count == 0) setOccupied(c, false);
     if (cell.count >= INLINE_SLOTS) grid.overflowLists[static_cast<size_t>(cell.overflow)].pop_back();
 }
 
@@ -141,14 +142,14 @@ void assignParticlesToCells() {
         sim.cellX[static_cast<size_t>(p)] = c.x;
         sim.cellY[static_cast<size_t>(p)] = c.y;
         sim.cellZ[static_cast<size_t>(p)] = c.z;
-        appendToCell(p, grid.cells[static_cast<size_t>(cellIndex(c.x, c.y, c.z))]);
+        appendToCell(p, c);
     }
 }
 
 void moveParticleToCell(int32_t p, CellIndices from, CellIndices to) {
     if (from.x == to.x && from.y == to.y && from.z == to.z) return;
-    removeFromCell(p, grid.cells[static_cast<size_t>(cellIndex(from.x, from.y, from.z))]);
-    appendToCell(p, grid.cells[static_cast<size_t>(cellIndex(to.x, to.y, to.z))]);
+    removeFromCell(p, from);
+    appendToCell(p, to);
     sim.cellX[static_cast<size_t>(p)] = to.x;
     sim.cellY[static_cast<size_t>(p)] = to.y;
     sim.cellZ[static_cast<size_t>(p)] = to.z;

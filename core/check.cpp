@@ -63,7 +63,7 @@ static std::string checkNoOverlap(int32_t p, const ProjectedState& s) {
     const double L = config.domain_size;
     std::string problem;
     forEachNeighborCell(sim.cellX[static_cast<size_t>(p)], sim.cellY[static_cast<size_t>(p)],
-                        sim.cellZ[static_cast<size_t>(p)], [&](const Cell& cell, Vec3 ghost) {
+                        sim.cellZ[static_cast<size_t>(p)], [&](const Cell& cell, ImageShift ghost) {
                             for (int32_t slot = 0; slot < cell.count && problem.empty(); ++slot) {
                                 const int32_t q = cellParticle(cell, slot);
                                 if (q == p) continue;

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/cells.h"
 #include "util/large_vector.h"
 #include "util/vec3.h"
 
@@ -25,14 +26,6 @@ inline constexpr double NEVER = std::numeric_limits<double>::infinity();
 
 // Display names, trailing blanks included.
 const char* eventTypeName(int32_t type);
-
-// Image shifts are whole domain lengths (-1, 0 or +1 per axis), so they are kept as small
-// integers: the heap moves events around constantly and a smaller record moves faster.
-struct ImageShift {
-    int8_t x = 0, y = 0, z = 0;
-};
-
-inline Vec3 toVec3(ImageShift s) { return Vec3{double(s.x), double(s.y), double(s.z)}; }
 
 struct Event {
     double time = NEVER;

@@ -11,6 +11,13 @@ PredictionState predictionState;
 
 void resetPredictionState() { predictionState = PredictionState{}; }
 
+// One candidate of a prediction before it becomes the event: its time and, for a face
+// crossing, the direction. Only the winner is made into an Event.
+struct Timed {
+    double time = NEVER;
+    int8_t dir = NO_DIR;
+};
+
 static inline Event candidate(int32_t p, EventType type) {
     Event e;
     e.type = type;
@@ -58,54 +65,52 @@ double planeHitTime(double z, double r, double v, double a, double target) {
 // edge meets two faces at the same instant, and after the first crossing it lies on the second.
 // Were that crossing dropped as too close, the particle would stay filed in its old cell for a
 // whole box length, and the collision search around its real position would never see it.
-static inline Event linearCrossing(int32_t p, EventType type, double pos, double vel, int32_t cell) {
-    Event e = candidate(p, type);
+static inline Timed linearCrossing(double pos, double vel, int32_t cell) {
     double step;
+    int8_t dir;
     if (vel > 0.0) {
-        e.dir = +1;
+        dir = +1;
         step = (cellUpper(cell) - pos) / vel;
     } else if (vel < 0.0) {
-        e.dir = -1;
+        dir = -1;
         step = (pos - cellLower(cell)) / (-vel);
     } else {
-        e.dir = -1;
-        return e;  // no motion along this axis: never
+        return Timed{NEVER, -1};  // no motion along this axis
     }
-    e.time = sim.simulationTime + (step >= EPSILON_TIME ? step : 0.0);
-    return e;
+    return Timed{sim.simulationTime + (step >= EPSILON_TIME ? step : 0.0), dir};
 }
 
-Event boundaryXCandidate(int32_t p) {
+static inline Timed boundaryXTime(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-    return linearCrossing(p, BoundaryX, m.posX, m.velX, sim.cellX[static_cast<size_t>(p)]);
+    return linearCrossing(m.posX, m.velX, sim.cellX[static_cast<size_t>(p)]);
 }
 
-Event boundaryYCandidate(int32_t p) {
+static inline Timed boundaryYTime(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-    return linearCrossing(p, BoundaryY, m.posY, m.velY, sim.cellY[static_cast<size_t>(p)]);
+    return linearCrossing(m.posY, m.velY, sim.cellY[static_cast<size_t>(p)]);
 }
 
 // Under gravity a particle moving up may reach the upper face, or turn below it and fall
 // back through the lower face.
-Event boundaryZCandidate(int32_t p) {
+static Timed boundaryZTime(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
     const int32_t cz = sim.cellZ[static_cast<size_t>(p)];
     const double g = config.g;
-    if (g == 0.0) return linearCrossing(p, BoundaryZ, m.posZ, m.velZ, cz);
+    if (g == 0.0) return linearCrossing(m.posZ, m.velZ, cz);
 
-    Event e = candidate(p, BoundaryZ);
     const double zmin = cellLower(cz);
     const double zmax = cellUpper(cz);
     double step;
+    int8_t dir;
     if (m.posZ <= zmin && (m.velZ < 0.0 || (m.velZ == 0.0 && g > 0.0))) {
         step = 0.0;  // on or below its lower face and leaving through it: at once, as for x
-        e.dir = -1;
+        dir = -1;
     } else if (m.posZ >= zmax && (m.velZ > 0.0 || (m.velZ == 0.0 && g < 0.0))) {
         step = 0.0;
-        e.dir = +1;
+        dir = +1;
     } else if (m.velZ < 0.0) {
         step = planeHitTime(m.posZ, 0.0, m.velZ, -g, zmin);
-        e.dir = -1;
+        dir = -1;
     } else {
         const double tUp = planeHitTime(m.posZ, 0.0, m.velZ, -g, zmax);
         const double z0 = m.posZ > zmin ? m.posZ : m.posZ + EPSILON_DISTANCE;
@@ -122,11 +127,21 @@ Event boundaryZCandidate(int32_t p) {
             tDown = fallBack > 0.0 ? fallBack : NEVER;
         }
         step = tUp <= tDown ? tUp : tDown;
-        e.dir = step == tUp ? +1 : -1;
+        dir = step == tUp ? +1 : -1;
     }
-    e.time = sim.simulationTime + step;
+    return Timed{sim.simulationTime + step, dir};
+}
+
+static inline Event asEvent(int32_t p, EventType type, Timed t) {
+    Event e = candidate(p, type);
+    e.time = t.time;
+    e.dir = t.dir;
     return e;
 }
+
+Event boundaryXCandidate(int32_t p) { return asEvent(p, BoundaryX, boundaryXTime(p)); }
+Event boundaryYCandidate(int32_t p) { return asEvent(p, BoundaryY, boundaryYTime(p)); }
+Event boundaryZCandidate(int32_t p) { return asEvent(p, BoundaryZ, boundaryZTime(p)); }
 
 // A sphere touching a wall (or a rounding hair beyond it) has the wall within its extent, and
 // planeHitTime would aim its centre at the wall instead of its surface. Moving into the wall it
@@ -139,38 +154,36 @@ static inline double touchingWallStep(double velocityInto, double accelerationIn
     return accelerationInto > 0.0 ? -2.0 * velocityInto / accelerationInto : NEVER;
 }
 
-Event landCandidate(int32_t p) {
+static inline double landTime(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-    Event e = candidate(p, Land);
     const double g = config.g;
     const bool touching = m.posZ <= m.radius && m.velZ != 0.0;
-    e.time = sim.simulationTime +
-             (touching ? touchingWallStep(-m.velZ, g) : planeHitTime(m.posZ, m.radius, m.velZ, -g, 0.0));
-    return e;
+    return sim.simulationTime +
+           (touching ? touchingWallStep(-m.velZ, g) : planeHitTime(m.posZ, m.radius, m.velZ, -g, 0.0));
 }
 
-Event exitCandidate(int32_t p) {
+static inline double exitTime(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-    Event e = candidate(p, Exit);
     const double g = config.g;
     const double L = config.domain_size;
     const bool touching = m.posZ >= L - m.radius && m.velZ != 0.0;
-    e.time = sim.simulationTime +
-             (touching ? touchingWallStep(m.velZ, -g) : planeHitTime(m.posZ, m.radius, m.velZ, -g, L));
-    return e;
+    return sim.simulationTime +
+           (touching ? touchingWallStep(m.velZ, -g) : planeHitTime(m.posZ, m.radius, m.velZ, -g, L));
 }
 
 // Species a may pass the plane from above and cut it on the way down, so only a sphere whose
 // top lies on the plane within rounding counts as touching it from below.
-Event metalZCandidate(int32_t p) {
+static inline double metalZTime(int32_t p) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(p)];
-    Event e = candidate(p, MetalZ);
-    if (m.velZ < 0.0) return e;  // moving down, it cannot meet the plane above it
+    if (m.velZ < 0.0) return NEVER;  // moving down, it cannot meet the plane above it
     const double contact = config.metal_z - m.radius;
     const bool touching = m.velZ > 0.0 && m.posZ >= contact && m.posZ - contact <= 1e-12 * config.domain_size;
-    e.time = sim.simulationTime + (touching ? 0.0 : planeHitTime(m.posZ, m.radius, m.velZ, -config.g, config.metal_z));
-    return e;
+    return sim.simulationTime + (touching ? 0.0 : planeHitTime(m.posZ, m.radius, m.velZ, -config.g, config.metal_z));
 }
+
+Event landCandidate(int32_t p) { return asEvent(p, Land, Timed{landTime(p), NO_DIR}); }
+Event exitCandidate(int32_t p) { return asEvent(p, Exit, Timed{exitTime(p), NO_DIR}); }
+Event metalZCandidate(int32_t p) { return asEvent(p, MetalZ, Timed{metalZTime(p), NO_DIR}); }
 
 ProjectedState projectToNow(int32_t q) {
     const ParticleMotion& m = sim.motion[static_cast<size_t>(q)];
@@ -203,12 +216,12 @@ static inline double contactStep(double rx, double ry, double rz, double vx, dou
     const double D = (2.0 * b) * (2.0 * b) - 4.0 * a * ((rx * rx + ry * ry + rz * rz) - sigma * sigma);
     if (D < 0.0) return NEVER;
     const double sqrtD = std::sqrt(D);
+    // t1 <= t2, since a > 0 once b < 0: the larger root is needed only when the smaller is
+    // not in the future.
     const double t1 = (-2.0 * b - sqrtD) / (2.0 * a);
+    if (t1 > EPSILON_TIME) return t1;
     const double t2 = (-2.0 * b + sqrtD) / (2.0 * a);
-    double t = NEVER;
-    if (t1 > EPSILON_TIME && t1 < t) t = t1;
-    if (t2 > EPSILON_TIME && t2 < t) t = t2;
-    return t;
+    return t2 > EPSILON_TIME ? t2 : NEVER;
 }
 
 // The neighbours of one prediction, listed before any of them is examined: their cells and
@@ -216,103 +229,117 @@ static inline double contactStep(double rx, double ry, double rz, double vx, dou
 // processor fetch them in parallel instead of one after the other. Kept between
 // predictions, so that the search does not allocate.
 struct NeighborList {
-    struct Visit {
-        const Cell* cell;
-        Vec3 ghost;
+    struct Candidate {
+        int32_t particle;
+        int32_t cell;  // its bit in the Neighborhood
     };
-    Visit visits[27];
-    int32_t visitCount = 0;
-    std::vector<int32_t> particles;  // candidates in search order
-    std::vector<uint8_t> visitOf;    // the visit (cell and image) each candidate came from
+    Neighborhood around;
+    Vec3 shift[27];  // the image shift of each occupied cell, in lengths
+    std::vector<Candidate> candidates = std::vector<Candidate>(64);  // in search order
+    size_t count = 0;
 };
 static NeighborList neighborList;
 
 static void listNeighbors(int32_t p) {
     NeighborList& list = neighborList;
-    list.visitCount = 0;
-    forEachNeighborCell(sim.cellX[static_cast<size_t>(p)], sim.cellY[static_cast<size_t>(p)],
-                        sim.cellZ[static_cast<size_t>(p)], [&](const Cell& cell, Vec3 ghost) {
-                            __builtin_prefetch(&cell);
-                            list.visits[list.visitCount++] = NeighborList::Visit{&cell, ghost};
-                        });
-    list.particles.clear();
-    list.visitOf.clear();
-    for (int32_t v = 0; v < list.visitCount; ++v) {
-        const Cell& cell = *list.visits[v].cell;
+    const Neighborhood& h = list.around = neighborhoodOf(sim.cellX[static_cast<size_t>(p)], sim.cellY[static_cast<size_t>(p)],
+                                                         sim.cellZ[static_cast<size_t>(p)]);
+    for (uint32_t bits = h.occupied; bits != 0; bits &= bits - 1) __builtin_prefetch(&h.cell(std::countr_zero(bits)));
+    size_t count = 0;
+    for (uint32_t bits = h.occupied; bits != 0; bits &= bits - 1) {
+        const int k = std::countr_zero(bits);
+        const Cell& cell = h.cell(k);
+        list.shift[k] = h.shift(k);
+        // Room is made once per cell, so that the loop over its occupants does not check.
+        if (count + static_cast<size_t>(cell.count) > list.candidates.size()) {
+            list.candidates.resize(2 * (count + static_cast<size_t>(cell.count)));
+        }
+        NeighborList::Candidate* out = list.candidates.data();
         for (int32_t slot = 0; slot < cell.count; ++slot) {
             const int32_t q = cellParticle(cell, slot);
-            if (q == p) continue;
             __builtin_prefetch(&sim.motion[static_cast<size_t>(q)]);
-            list.particles.push_back(q);
-            list.visitOf.push_back(static_cast<uint8_t>(v));
+            out[count] = NeighborList::Candidate{q, k};
+            count += q != p ? 1 : 0;
         }
     }
+    list.count = count;
 }
+
+struct CollisionFound {
+    double time = NEVER;
+    int32_t partner = -1;
+    ImageShift shift;  // the partner's image
+};
 
 // Each neighbour projected to the clock and tested for contact, without copying it;
 // compiled twice so that a run without gravity carries none of the gravity terms.
 template <bool WithGravity>
-static Event scanForCollision(int32_t p) {
-    Event e = candidate(p, Collision);
+static CollisionFound scanForCollision(int32_t p) {
     listNeighbors(p);
     const NeighborList& list = neighborList;
     const ParticleMotion P = sim.motion[static_cast<size_t>(p)];
     const double now = sim.simulationTime;
     const double g = WithGravity ? config.g : 0.0;
-    const double L = config.domain_size;
-    double best = NEVER;
-    int32_t partner = -1;
-    Vec3 bestShift;
-    const size_t count = list.particles.size();
-    for (size_t k = 0; k < count; ++k) {
-        const int32_t q = list.particles[k];
-        const Vec3 ghost = list.visits[list.visitOf[k]].ghost;
-        const ParticleMotion& Q = sim.motion[static_cast<size_t>(q)];
+    CollisionFound found;
+    int32_t bestCell = -1;
+    for (size_t k = 0; k < list.count; ++k) {
+        const NeighborList::Candidate c = list.candidates[k];
+        const Vec3 ghost = list.shift[c.cell];
+        const ParticleMotion& Q = sim.motion[static_cast<size_t>(c.particle)];
         const FreeFlight f = freeFlight<WithGravity>(Q, now - Q.lastAdvanceTime, g);
-        const double step = contactStep((Q.posX + f.dx + ghost.x * L) - P.posX, (Q.posY + f.dy + ghost.y * L) - P.posY,
-                                        (Q.posZ + f.dz + ghost.z * L) - P.posZ, Q.velX - P.velX, Q.velY - P.velY,
+        const double step = contactStep((Q.posX + f.dx + ghost.x) - P.posX, (Q.posY + f.dy + ghost.y) - P.posY,
+                                        (Q.posZ + f.dz + ghost.z) - P.posZ, Q.velX - P.velX, Q.velY - P.velY,
                                         (Q.velZ + f.dvz) - P.velZ, P.radius + Q.radius);
-        if (step == NEVER || isFreshlyCollidedPair(p, q)) continue;
+        if (step == NEVER || isFreshlyCollidedPair(p, c.particle)) continue;
         const double t = now + step;
-        if (best > t) {
-            best = t;
-            partner = q;
-            bestShift = ghost;
+        if (found.time > t) {
+            found.time = t;
+            found.partner = c.particle;
+            bestCell = c.cell;
         }
     }
-    e.time = best;
-    e.j = partner;
-    if (partner >= 0) e.qj = sim.eventCount[static_cast<size_t>(partner)];
-    e.shiftJ = ImageShift{static_cast<int8_t>(bestShift.x), static_cast<int8_t>(bestShift.y),
-                          static_cast<int8_t>(bestShift.z)};
-    return e;
+    if (bestCell >= 0) found.shift = list.around.ghost(bestCell);
+    return found;
+}
+
+static inline CollisionFound collisionTime(int32_t p) {
+    return config.g != 0.0 ? scanForCollision<true>(p) : scanForCollision<false>(p);
 }
 
 Event collisionCandidate(int32_t p) {
-    return config.g != 0.0 ? scanForCollision<true>(p) : scanForCollision<false>(p);
+    const CollisionFound found = collisionTime(p);
+    Event e = candidate(p, Collision);
+    e.time = found.time;
+    e.j = found.partner;
+    if (found.partner >= 0) e.qj = sim.eventCount[static_cast<size_t>(found.partner)];
+    e.shiftJ = found.shift;
+    return e;
 }
 
 void predictNextEvent(int32_t p) {
     advanceParticle(p);
-    Event land, exit, metal;  // switched off unless the configuration has them: time NEVER
-    if (config.reflective_z) {
-        land = landCandidate(p);
-        exit = exitCandidate(p);
-    } else {
-        land = candidate(p, Land);
-        exit = candidate(p, Exit);
-    }
-    metal = (config.has_metal_z && sim.species[static_cast<size_t>(p)] == 0) ? metalZCandidate(p)
-                                                                             : candidate(p, MetalZ);
-    const Event bx = boundaryXCandidate(p);
-    const Event by = boundaryYCandidate(p);
-    const Event bz = boundaryZCandidate(p);
-    const Event collision = collisionCandidate(p);
+    // Switched off unless the configuration has them: time NEVER.
+    const double land = config.reflective_z ? landTime(p) : NEVER;
+    const double exit = config.reflective_z ? exitTime(p) : NEVER;
+    const double metal = (config.has_metal_z && sim.species[static_cast<size_t>(p)] == 0) ? metalZTime(p) : NEVER;
+    const Timed bx = boundaryXTime(p);
+    const Timed by = boundaryYTime(p);
+    const Timed bz = boundaryZTime(p);
+    const CollisionFound collision = collisionTime(p);
     // On equal times the first of this order wins.
-    const Event* order[] = {&land, &exit, &bx, &by, &bz, &collision, &metal};
-    const Event* chosen = order[0];
-    for (const Event* c : order) {
-        if (c->time < chosen->time) chosen = c;
+    const Timed order[] = {{land, NO_DIR}, {exit, NO_DIR}, bx, by, bz, {collision.time, NO_DIR}, {metal, NO_DIR}};
+    constexpr EventType types[] = {Land, Exit, BoundaryX, BoundaryY, BoundaryZ, Collision, MetalZ};
+    int chosen = 0;
+    for (int c = 1; c < 7; ++c) {
+        if (order[c].time < order[chosen].time) chosen = c;
     }
-    pushEvent(*chosen);
+    Event e = candidate(p, types[chosen]);
+    e.time = order[chosen].time;
+    e.dir = order[chosen].dir;
+    if (types[chosen] == Collision) {
+        e.j = collision.partner;
+        if (collision.partner >= 0) e.qj = sim.eventCount[static_cast<size_t>(collision.partner)];
+        e.shiftJ = collision.shift;
+    }
+    pushEvent(e);
 }

@@ -63,7 +63,7 @@ TEST_F(EngineTest, NeighbourVisitsAreTheAdjacentImages) {
         initCells();
         std::fill(grid.occupied.begin(), grid.occupied.end(), ~uint64_t{0});
         std::set<std::tuple<int32_t, int32_t, int32_t>> steps;
-        forEachNeighborCell(0, n - 1, iz, [&](const Cell& cell, Vec3 ghost) {
+        forEachNeighborCell(0, n - 1, iz, [&](const Cell& cell, ImageShift ghost) {
             const auto k = static_cast<int32_t>(&cell - grid.cells.data());
             const int32_t dz = k % n - iz + static_cast<int32_t>(ghost.z) * n;
             EXPECT_TRUE(!walls || (iz + dz >= 0 && iz + dz < n)) << "through a wall";
