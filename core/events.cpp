@@ -41,7 +41,9 @@ static void siftDownFrom(EventKey* heap, size_t length, EventKey value) {
     while (child < (length - 1) / 2) {
         child = 2 * (child + 1);
         // The children of either candidate lie next to each other: ask for them while this
-        // level is compared, since in a large queue they are far away in memory.
+        // level is compared, since in a large queue they are far away in memory. Measured in
+        // paired runs: 0.88 of the time without it at N = 256,000 (packing fraction 0.1), 0.98
+        // at N = 4000.
         __builtin_prefetch(&heap[std::min(2 * child - 1, length - 1)]);
         child -= later(heap[child], heap[child - 1]) ? 1 : 0;
         heap[hole] = heap[child];

