@@ -118,6 +118,19 @@ TEST_F(EngineTest, RecollisionGuardAndCurrencyRule) {
     }
 }
 
+// A pair that rounding has left overlapping and still approaching gets the later root, the moment
+// the spheres would part, never the earlier one that lies in the past; receding, it gets none.
+TEST_F(EngineTest, OverlappingApproachingPairTakesTheLaterRoot) {
+    setupBox(2, 1.0, 3);
+    placeParticle(0, {0.46, 0.5, 0.5}, {1.0, 0, 0}, 0.05, 1.0);
+    placeParticle(1, {0.54, 0.5, 0.5}, {-1.0, 0, 0}, 0.05, 1.0);  // 0.08 apart, contact at 0.1
+    startEngine();
+    EXPECT_NEAR(collisionCandidate(0).time, 0.09, 1e-12);  // |0.08 - 2 t| = 0.1
+    sim.motion[0].velX = -1.0;
+    sim.motion[1].velX = 1.0;
+    EXPECT_EQ(collisionCandidate(0).time, NEVER);
+}
+
 // A sphere flying along x = y meets an x face and a y face at the same instant; after the first
 // crossing it lies on the other face, or a rounding hair beyond, and must cross it at once, or it
 // stays filed in its old cell and flies through the sphere at rest on its path unseen.
