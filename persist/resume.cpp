@@ -110,9 +110,22 @@ static json recordsOnDisk() {
     return *records;
 }
 
+// A continued run that ends where the end-of-run record it started from stands has run no
+// stretch: typically a kill cut its predecessor's final save short after last_state.json, and
+// it is continued to finish that save. It keeps that record as the finished run wrote it, since
+// the queue it rebuilt, the windows it moved on and the alterations it never polled belong to a
+// stretch that did not happen, and an extension must go on from the record of the one that did.
+static bool endsWhereItResumed(RestartKind kind, const json& record) {
+    if (kind != RestartKind::EndOfRun || !resumeState.found || resumeState.kind != RestartKind::EndOfRun) return false;
+    const json& resumed = resumeState.record;
+    return resumed.value("collision_count", json()) == record["collision_count"] &&
+           resumed.value("runtime", json()) == record["runtime"] && resumed.value("outputs", json()) == record["outputs"];
+}
+
 void saveWithResumeRecord(RestartKind kind, const json& extra, const std::function<void()>& writeRestartFile) {
     json record = currentRecord(kind);
     for (const auto& [key, value] : extra.items()) record[key] = value;
+    if (endsWhereItResumed(kind, record)) record = resumeState.record;
     json both = recordsOnDisk();
     if (std::find(both.begin(), both.end(), record) == both.end()) both.push_back(record);
     writeResumeFile(both);

@@ -506,6 +506,45 @@ TEST(CrashSafetyTest, KilledAtRandomMomentsTheRunAlwaysLeavesAContinuableRestart
     EXPECT_GT(lastCount, 100u) << "the killed runs never got to a restart save";
 }
 
+// Every file of a folder by name, summary.json without its wall-clock timing.
+std::map<std::string, std::string> folderFiles(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string name = fs::relative(entry.path(), folder).string();
+        if (name == "summary.json") {
+            json summary = readJson(entry.path().string());
+            summary.erase("timing");
+            files[name] = summary.dump();
+        } else {
+            files[name] = readFile(entry.path().string());
+        }
+    }
+    return files;
+}
+
+// A kill after the end-of-run restart file but before resume.json is cut back to its record
+// leaves that record beside the one before it. Continued with the same budget, the run only
+// finishes the save: every file, resume.json included, is as if the kill had not come, so that
+// an extension goes on exactly as from the unbroken run.
+TEST(CrashSafetyTest, FinalSaveCutShortIsFinishedAsTheUnbrokenRunWouldHaveIt) {
+    TempDir dir;
+    makeBusyRun(dir.path, 100);
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const json before = readJson(dir.file("resume.json"))["records"][0];
+    continueTo(dir.path, 200);
+    ASSERT_EQ(runHardgas(dir.path).status, 0);
+    const std::map<std::string, std::string> finished = folderFiles(dir.path);
+    json cut = readJson(dir.file("resume.json"));
+    cut["records"] = json::array({before, cut["records"][0]});
+    writeJson(dir.file("resume.json"), cut);
+    const RunResult r = runHardgas(dir.path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::map<std::string, std::string> continued = folderFiles(dir.path);
+    for (const auto& [name, content] : finished) EXPECT_TRUE(continued.at(name) == content) << name;
+    EXPECT_EQ(continued.size(), finished.size());
+}
+
 // A batch system's warning ends the run after the event in progress, with status 0 and its
 // end-of-run files: the restart file holds the collision it stopped at.
 TEST(CrashSafetyTest, SigtermEndsTheRunCleanly) {
