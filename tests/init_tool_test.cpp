@@ -75,6 +75,13 @@ TEST(InitToolTest, DefaultsFitTheBudgetAndArePrinted) {
     ASSERT_EQ(runHardgas(dir.path).status, 0);
     EXPECT_LE(readJson(dir.file("state.json"))["states_saved"].get<int>(), 101);
     EXPECT_EQ(readJson(dir.file("linear_profile.json"))["num_instances"], 90);
+
+    // A profile pass brings every particle to the clock: a large system is passed over at most
+    // once every N/10 collisions, whatever the budget.
+    TempDir large;
+    const RunResult big = runCommand({HARDGAS_INIT_BINARY, large.path, "-n", "120000", "-p", "0.3", "--max-collisions", "5000000"});
+    ASSERT_EQ(big.status, 0) << big.err;
+    EXPECT_NE(big.out.find("Height profiles: stats_after = 500000, stats_every = 12000 collisions\n"), std::string::npos) << big.out;
 }
 
 // Replicas of a study with thermal walls must differ in the walls' random numbers, not only
