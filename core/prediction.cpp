@@ -306,15 +306,15 @@ static inline CollisionFound collisionTime(int32_t p) {
     return config.g != 0.0 ? scanForCollision<true>(p) : scanForCollision<false>(p);
 }
 
-Event collisionCandidate(int32_t p) {
-    const CollisionFound found = collisionTime(p);
-    Event e = candidate(p, Collision);
-    e.time = found.time;
+static inline Event collisionEvent(int32_t p, const CollisionFound& found) {
+    Event e = asEvent(p, Collision, Timed{found.time, NO_DIR});
     e.j = found.partner;
     if (found.partner >= 0) e.qj = sim.eventCount[static_cast<size_t>(found.partner)];
     e.shiftJ = found.shift;
     return e;
 }
+
+Event collisionCandidate(int32_t p) { return collisionEvent(p, collisionTime(p)); }
 
 void predictNextEvent(int32_t p) {
     advanceParticle(p);
@@ -333,13 +333,5 @@ void predictNextEvent(int32_t p) {
     for (int c = 1; c < 7; ++c) {
         if (order[c].time < order[chosen].time) chosen = c;
     }
-    Event e = candidate(p, types[chosen]);
-    e.time = order[chosen].time;
-    e.dir = order[chosen].dir;
-    if (types[chosen] == Collision) {
-        e.j = collision.partner;
-        if (collision.partner >= 0) e.qj = sim.eventCount[static_cast<size_t>(collision.partner)];
-        e.shiftJ = collision.shift;
-    }
-    pushEvent(e);
+    pushEvent(types[chosen] == Collision ? collisionEvent(p, collision) : asEvent(p, types[chosen], order[chosen]));
 }
